@@ -1,0 +1,69 @@
+// The library's one process-wide state record, and the fixed texts and sizes
+// that belong with it. Every export reads this record; the load-time attach
+// fills it and the process detach tears it down.
+#pragma once
+
+#include <windows.h>
+
+namespace qx {
+
+// The library's version text, returned by qxGetDLLVersion and qxGetOSVersion.
+inline constexpr char kVersionText[] = "2.0.0.9 (10/23/2018)";
+inline constexpr DWORD kVersionTextLength = sizeof(kVersionText) - 1;
+
+inline constexpr DWORD kNameSize = 128;      // printer, port and driver texts
+inline constexpr DWORD kPipeNameSize = 256;  // pipe name text
+inline constexpr DWORD kDefaultTimeout = 20000;  // pipe and status time-outs, ms
+inline constexpr DWORD kOsVersionRecordSize = sizeof(OSVERSIONINFOA);
+static_assert(kOsVersionRecordSize == 148, "OSVERSIONINFOA is 148 bytes");
+static_assert(sizeof(PAGESETUPDLGA) == 128, "PAGESETUPDLGA is 128 bytes on Win64");
+
+// One sheet the driver offers that suits ticket printing.
+struct TicketSheet {
+  char name[32];             // at most 31 characters and a zero
+  DWORD paperCode;           // the driver's 16-bit paper code
+  float lengthInches;
+  float widthInches;
+  LONG lengthTenthsMm;
+  LONG widthTenthsMm;
+};
+
+inline constexpr int kMaxTicketSheets = 100;
+
+struct TicketSheetTable {
+  WORD count;
+  TicketSheet sheets[kMaxTicketSheets];
+};
+
+struct LibraryState {
+  // The current printer: name, its spooler port and its driver.
+  char printerName[kNameSize];
+  char portName[kNameSize];
+  char driverName[kNameSize];
+
+  // The language-monitor pipe of the current port.
+  char pipeName[kPipeNameSize];
+  HANDLE pipeHandle;
+  DWORD pipeTimeout;    // ms
+  DWORD statusTimeout;  // its low 16 bits travel in status requests
+  LONG lmAvailable;     // 1 when the monitor's pipe opened at the last probe
+
+  // Held around every pipe transaction, and around the printer-switch exports.
+  HANDLE pipeMutex;
+  HANDLE switchMutex;
+
+  OSVERSIONINFOA osVersion;
+  LONG isNT;  // set once the platform id reads as NT; nothing clears it
+
+  PAGESETUPDLGA pageSetup;
+  TicketSheetTable sheets;
+
+  LONG scriptingHost;  // stored by qxSetVB, read by nothing
+
+  char lineBuffer[kNameSize];  // scratch line for port-isolation debug lines
+};
+
+// The record itself. Zero before attach, as a static of the module.
+extern LibraryState g_state;
+
+}  // namespace qx
