@@ -40,7 +40,9 @@ void Detach() {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+// QX_EXPORT: on POSIX hosts and tests may run detach and attach again; on
+// Windows the module-definition file leaves the entry point unexported.
+extern "C" QX_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       Attach();
