@@ -709,10 +709,15 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::string text(message);
-  if ((dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK) != 0) {
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
-      text.replace(at, 2, " ");
+  // With a width set, each line break becomes one blank.
+  const bool join_lines = (dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK) != 0;
+  std::string text;
+  for (const char* p = message; *p != '\0'; ++p) {
+    if (join_lines && p[0] == '\r' && p[1] == '\n') {
+      text += ' ';
+      ++p;
+    } else {
+      text += *p;
     }
   }
   const size_t needed = text.size() + 1;
