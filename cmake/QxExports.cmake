@@ -3,11 +3,14 @@
 # script, so the shared library exports the same names (plus DllMain, so hosts
 # and tests can run detach and attach again) and hides everything else.
 
-set(QX_EXPORTS_DEF ${PROJECT_SOURCE_DIR}/exports.def)
+if(NOT QX_EXPORTS_DEF)
+  set(QX_EXPORTS_DEF ${PROJECT_SOURCE_DIR}/exports.def)
+endif()
 
-# qx_read_exports(<out-var>): the names listed under EXPORTS, in file order.
-function(qx_read_exports out)
-  file(STRINGS ${QX_EXPORTS_DEF} lines)
+# qx_read_exports(<def-file> <out-var>): the names listed under EXPORTS, in
+# file order.
+function(qx_read_exports def out)
+  file(STRINGS ${def} lines)
   set(names)
   set(in_exports FALSE)
   foreach(line IN LISTS lines)
@@ -30,7 +33,7 @@ endfunction()
 # qx_version_script(<target>): link <target> with a version script made from
 # exports.def.
 function(qx_version_script target)
-  qx_read_exports(names)
+  qx_read_exports(${QX_EXPORTS_DEF} names)
   set(script "{\n  global:\n    DllMain;\n")
   foreach(name IN LISTS names)
     string(APPEND script "    ${name};\n")
