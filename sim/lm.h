@@ -33,6 +33,11 @@ class LanguageMonitor {
   void SetBusy(bool busy);
   // The printer name the monitor reports, when the world changes.
   void SetPrinter(const std::string& printer);
+  // A slow monitor: each reply waits this many virtual milliseconds (the
+  // scaled clock) after its request was read; 0, the default, answers at
+  // once. Stop cuts the wait short and still answers; Crash cuts it short
+  // and does not.
+  void SetReplyDelay(unsigned virtual_ms);
 
   bool running() const;
   bool busy() const;

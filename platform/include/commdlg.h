@@ -4,7 +4,7 @@
  *
  * On Win64 these records use natural alignment (only 32-bit Windows packs
  * them), so PAGESETUPDLGA is 128 bytes. PageSetupDlgA and
- * CommDlgExtendedError are declared by the common-dialog area.
+ * CommDlgExtendedError are implemented by platform/src/comdlg.cpp.
  */
 #ifndef QX_COMMDLG_H
 #define QX_COMMDLG_H
@@ -71,5 +71,43 @@ QX_LAYOUT_ASSERT(offsetof(PAGESETUPDLGA, hDevMode) == 16, "PAGESETUPDLGA.hDevMod
 QX_LAYOUT_ASSERT(offsetof(PAGESETUPDLGA, Flags) == 32, "PAGESETUPDLGA.Flags");
 QX_LAYOUT_ASSERT(offsetof(PAGESETUPDLGA, hInstance) == 80, "PAGESETUPDLGA.hInstance");
 QX_LAYOUT_ASSERT(sizeof(DEVNAMES) == 8, "DEVNAMES");
+
+/* CommDlgExtendedError codes: general, then those of the print dialogs. */
+#define CDERR_DIALOGFAILURE 0xFFFF
+#define CDERR_GENERALCODES 0x0000
+#define CDERR_STRUCTSIZE 0x0001
+#define CDERR_INITIALIZATION 0x0002
+#define CDERR_NOTEMPLATE 0x0003
+#define CDERR_NOHINSTANCE 0x0004
+#define CDERR_LOADSTRFAILURE 0x0005
+#define CDERR_FINDRESFAILURE 0x0006
+#define CDERR_LOADRESFAILURE 0x0007
+#define CDERR_LOCKRESFAILURE 0x0008
+#define CDERR_MEMALLOCFAILURE 0x0009
+#define CDERR_MEMLOCKFAILURE 0x000A
+#define CDERR_NOHOOK 0x000B
+#define CDERR_REGISTERMSGFAIL 0x000C
+#define PDERR_PRINTERCODES 0x1000
+#define PDERR_SETUPFAILURE 0x1001
+#define PDERR_PARSEFAILURE 0x1002
+#define PDERR_RETDEFFAILURE 0x1003
+#define PDERR_LOADDRVFAILURE 0x1004
+#define PDERR_GETDEVMODEFAIL 0x1005
+#define PDERR_INITFAILURE 0x1006
+#define PDERR_NODEVICES 0x1007
+#define PDERR_NODEFAULTPRN 0x1008
+#define PDERR_DNDMMISMATCH 0x1009
+#define PDERR_CREATEICFAILURE 0x100A
+#define PDERR_PRINTERNOTFOUND 0x100B
+#define PDERR_DEFAULTDIFFERENT 0x100C
+
+#define COMMDLGAPI __attribute__((visibility("default")))
+
+QX_BEGIN_DECLS
+COMMDLGAPI BOOL WINAPI PageSetupDlgA(LPPAGESETUPDLGA lppsd);
+COMMDLGAPI DWORD WINAPI CommDlgExtendedError(void);
+QX_END_DECLS
+
+#define PageSetupDlg PageSetupDlgA
 
 #endif /* QX_COMMDLG_H */

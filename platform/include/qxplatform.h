@@ -122,6 +122,24 @@ QXPLAT_API void qxplat_fault_clear(void);
 /* qxplat_fault_fired - failures injected since the last qxplat_fault_clear. */
 QXPLAT_API unsigned qxplat_fault_fired(void);
 
+/* ---- Call counts (files and named pipes) -------------------------------- */
+
+/*
+ * qxplat_call_count - calls of one function since the last reset.
+ *   function (in): a function name as qxplat_fault_arm takes it.
+ * Every call that reaches the function's fault point is counted, whether or
+ * not a fault fires. Among them: CreateFileA, ReadFile, WriteFile,
+ * FlushFileBuffers, CreateNamedPipeA, ConnectNamedPipe, DisconnectNamedPipe,
+ * WaitNamedPipeA, SetNamedPipeHandleState, PeekNamedPipe (each counted on
+ * entry, before its arguments are checked), and the kernel calls with fault
+ * points. CreateFileA and CreateNamedPipeA are of fault class "open".
+ * Returns 0 for a null or never-called name.
+ */
+QXPLAT_API uint64_t qxplat_call_count(const char *function);
+
+/* qxplat_call_counts_reset - every call count back to 0. */
+QXPLAT_API void qxplat_call_counts_reset(void);
+
 /* ---- Simulated system ------------------------------------------------- */
 
 /*
@@ -132,7 +150,7 @@ QXPLAT_API unsigned qxplat_fault_fired(void);
 QXPLAT_API void qxplat_set_os_version(uint32_t major, uint32_t minor, uint32_t build,
                                       uint32_t platform_id, const char *csd);
 
-/* qxplat_reset_os_version - back to the default record. */
+/* qxplat_reset_os_version - back to the default record (and to following the world). */
 QXPLAT_API void qxplat_reset_os_version(void);
 
 /*
@@ -142,6 +160,18 @@ QXPLAT_API void qxplat_reset_os_version(void);
  * change) for another code page.
  */
 QXPLAT_API int qxplat_set_code_page(uint32_t code_page);
+
+/* ---- Simulated world (spooler area) ------------------------------------ */
+
+/*
+ * While no test override is set (qxplat_set_os_version, qxplat_set_code_page),
+ * GetVersionExA and GetACP report the OS version record and code page of the
+ * world that QX_SIM_DIR (else /tmp/qxsim-<uid>) names, when its qxsimd
+ * answers, and the defaults above otherwise.
+ */
+
+/* qxplat_reset_code_page - back to 1252 and to following the world. */
+QXPLAT_API void qxplat_reset_code_page(void);
 
 /* ---- Clock ------------------------------------------------------------ */
 

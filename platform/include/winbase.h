@@ -1,9 +1,11 @@
 /*
  * winbase.h - POSIX platform layer, Win32 header: the kernel services
  * (last error, handles, mutexes, time, version, memory, debug output, message
- * texts, 8-bit string helpers, modules) with their records and constants.
+ * texts, 8-bit string helpers, modules, files and named pipes) with their
+ * records and constants.
  *
- * Implemented by platform/src/kernel.cpp and platform/src/memory.cpp.
+ * Implemented by platform/src/kernel.cpp, platform/src/memory.cpp,
+ * platform/src/files.cpp and platform/src/pipes.cpp.
  * Only the ANSI forms exist; the generic names map to them, as they do on
  * Windows when UNICODE is not defined.
  */
@@ -94,8 +96,59 @@ typedef struct _SYSTEMTIME {
   WORD wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 
+/* CreateFileA: creation dispositions and flags. */
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_NO_BUFFERING 0x20000000u
+#define FILE_FLAG_RANDOM_ACCESS 0x10000000u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_FLAG_POSIX_SEMANTICS 0x01000000u
+#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
+
+/* Named pipes: open modes, pipe modes, instance count, wait time-outs. */
+#define PIPE_ACCESS_INBOUND 0x00000001
+#define PIPE_ACCESS_OUTBOUND 0x00000002
+#define PIPE_ACCESS_DUPLEX 0x00000003
+#define PIPE_CLIENT_END 0x00000000
+#define PIPE_SERVER_END 0x00000001
+#define PIPE_WAIT 0x00000000
+#define PIPE_NOWAIT 0x00000001
+#define PIPE_READMODE_BYTE 0x00000000
+#define PIPE_READMODE_MESSAGE 0x00000002
+#define PIPE_TYPE_BYTE 0x00000000
+#define PIPE_TYPE_MESSAGE 0x00000004
+#define PIPE_ACCEPT_REMOTE_CLIENTS 0x00000000
+#define PIPE_REJECT_REMOTE_CLIENTS 0x00000008
+#define PIPE_UNLIMITED_INSTANCES 255
+#define NMPWAIT_WAIT_FOREVER 0xFFFFFFFFu
+#define NMPWAIT_NOWAIT 0x00000001
+#define NMPWAIT_USE_DEFAULT_WAIT 0x00000000
+
+/* Asynchronous I/O record. The layer does synchronous I/O only: calls given
+ * one fail with ERROR_INVALID_PARAMETER. Declared for the Win32 signatures. */
+typedef struct _OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  union {
+    struct {
+      DWORD Offset;
+      DWORD OffsetHigh;
+    };
+    PVOID Pointer;
+  };
+  HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
 QX_LAYOUT_ASSERT(sizeof(SECURITY_ATTRIBUTES) == 24, "SECURITY_ATTRIBUTES");
 QX_LAYOUT_ASSERT(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME");
+QX_LAYOUT_ASSERT(sizeof(OVERLAPPED) == 32, "OVERLAPPED");
 
 #define ZeroMemory RtlZeroMemory
 #define CopyMemory RtlCopyMemory
@@ -173,6 +226,32 @@ WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 WINBASEAPI HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 
+/* Files: the dispatchers for every kind of file handle (files.cpp). */
+WINBASEAPI HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                     LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                     DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                                     HANDLE hTemplateFile);
+WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+
+/* Named pipes (pipes.cpp). */
+WINBASEAPI HANDLE WINAPI CreateNamedPipeA(LPCSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode,
+                                          DWORD nMaxInstances, DWORD nOutBufferSize,
+                                          DWORD nInBufferSize, DWORD nDefaultTimeOut,
+                                          LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+WINBASEAPI BOOL WINAPI ConnectNamedPipe(HANDLE hNamedPipe, LPOVERLAPPED lpOverlapped);
+WINBASEAPI BOOL WINAPI DisconnectNamedPipe(HANDLE hNamedPipe);
+WINBASEAPI BOOL WINAPI WaitNamedPipeA(LPCSTR lpNamedPipeName, DWORD nTimeOut);
+WINBASEAPI BOOL WINAPI SetNamedPipeHandleState(HANDLE hNamedPipe, LPDWORD lpMode,
+                                               LPDWORD lpMaxCollectionCount,
+                                               LPDWORD lpCollectDataTimeout);
+WINBASEAPI BOOL WINAPI PeekNamedPipe(HANDLE hNamedPipe, LPVOID lpBuffer, DWORD nBufferSize,
+                                     LPDWORD lpBytesRead, LPDWORD lpTotalBytesAvail,
+                                     LPDWORD lpBytesLeftThisMessage);
+
 QX_END_DECLS
 
 #define CreateMutex CreateMutexA
@@ -187,5 +266,8 @@ QX_END_DECLS
 #define lstrcat lstrcatA
 #define LoadLibrary LoadLibraryA
 #define GetModuleHandle GetModuleHandleA
+#define CreateFile CreateFileA
+#define CreateNamedPipe CreateNamedPipeA
+#define WaitNamedPipe WaitNamedPipeA
 
 #endif /* QX_WINBASE_H */

@@ -316,4 +316,14 @@ QX_LAYOUT_ASSERT(offsetof(DEVMODEA, dmDefaultSource) == 56, "DEVMODEA.dmDefaultS
 QX_LAYOUT_ASSERT(offsetof(DEVMODEA, dmFormName) == 70, "DEVMODEA.dmFormName");
 QX_LAYOUT_ASSERT(offsetof(DEVMODEA, dmPanningHeight) == 152, "DEVMODEA.dmPanningHeight");
 
+/*
+ * DeviceCapabilitiesA - what a printer's driver offers (implemented by the
+ * spooler area, platform/src/spooler.cpp, as winspool.drv does on Windows).
+ */
+QX_BEGIN_DECLS
+WINGDIAPI int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability,
+                                         LPSTR pOutput, const DEVMODEA *pDevMode);
+QX_END_DECLS
+#define DeviceCapabilities DeviceCapabilitiesA
+
 #endif /* QX_WINGDI_H */

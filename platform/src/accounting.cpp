@@ -1,10 +1,12 @@
-// accounting.cpp - POSIX platform layer, internal: live-object counts and
-// counted fault injection (see accounting.h), with their qxplat_ functions.
+// accounting.cpp - POSIX platform layer, internal: live-object counts,
+// counted fault injection and per-function call counts (see accounting.h),
+// with their qxplat_ functions.
 #include "accounting.h"
 
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +46,30 @@ Faults& TheFaults() {
   return *faults;
 }
 
+// Calls that passed a fault point, by function name. Keyed by std::string
+// with a transparent comparison, so counting a known name allocates nothing.
+struct CallCounts {
+  std::mutex lock;
+  std::map<std::string, uint64_t, std::less<>> calls;
+};
+
+CallCounts& TheCallCounts() {
+  static CallCounts* counts = new CallCounts;
+  return *counts;
+}
+
+void CountCall(std::string_view function) {
+  if (function.empty()) return;
+  CallCounts& c = TheCallCounts();
+  std::lock_guard<std::mutex> guard(c.lock);
+  auto it = c.calls.find(function);
+  if (it == c.calls.end()) {
+    c.calls.emplace(std::string(function), 1);
+  } else {
+    ++it->second;
+  }
+}
+
 }  // namespace
 
 void CountUp(qxplat_kind kind) {
@@ -57,6 +83,7 @@ void CountDown(qxplat_kind kind) {
 // Every armed fault that matches counts this call; the first whose count
 // runs out fires, is removed, and decides the error.
 bool FaultPoint(std::string_view fault_class, std::string_view function, DWORD natural_error) {
+  CountCall(function);
   Faults& f = TheFaults();
   if (!f.any.load(std::memory_order_acquire)) return false;
   bool fire = false;
@@ -144,6 +171,20 @@ unsigned qxplat_fault_fired(void) {
   Faults& f = TheFaults();
   std::lock_guard<std::mutex> guard(f.lock);
   return f.fired;
+}
+
+uint64_t qxplat_call_count(const char* function) {
+  if (function == nullptr) return 0;
+  CallCounts& c = TheCallCounts();
+  std::lock_guard<std::mutex> guard(c.lock);
+  auto it = c.calls.find(std::string_view(function));
+  return it == c.calls.end() ? 0 : it->second;
+}
+
+void qxplat_call_counts_reset(void) {
+  CallCounts& c = TheCallCounts();
+  std::lock_guard<std::mutex> guard(c.lock);
+  for (auto& entry : c.calls) entry.second = 0;
 }
 
 }  // extern "C"

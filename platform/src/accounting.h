@@ -13,7 +13,9 @@
 //   if (FaultPoint(kFaultOpen, "CreateFileA", ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
 //
 // FaultPoint returns true when an armed fault fires for this call; it has then
-// set the last error, and the call fails as it would for that error.
+// set the last error, and the call fails as it would for that error. Every
+// call that passes a fault point is also counted under its function's name
+// (qxplat_call_count), whether or not a fault fires.
 #ifndef QX_PLATFORM_ACCOUNTING_H
 #define QX_PLATFORM_ACCOUNTING_H
 

@@ -1,1 +1,131 @@
-// placeholder
+// files.cpp - POSIX implementation of the Win32 file calls: CreateFileA,
+// ReadFile, WriteFile and FlushFileBuffers as dispatchers over the kinds of
+// file handle the layer has.
+//
+// CreateFileA chooses by path: "\\.\pipe\NAME" goes to the named-pipe area
+// (pipes.cpp); every other path fails with ERROR_FILE_NOT_FOUND until ports,
+// devices and world files are added, each as one more branch of OpenByPath.
+// ReadFile, WriteFile and FlushFileBuffers choose by the accounting kind of
+// the handle's object, each kind one case of a switch.
+//
+// I/O is synchronous only: an OVERLAPPED record, or FILE_FLAG_OVERLAPPED at
+// open, is refused with ERROR_INVALID_PARAMETER.
+#include <windows.h>
+#include <qxplatform.h>
+
+#include "accounting.h"
+#include "handles.h"
+#include "pipes.h"
+
+namespace qxplat {
+namespace {
+
+HANDLE Fail(DWORD error) {
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL FailBool(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// OpenByPath - the object behind a path, by the kind of path.
+HANDLE OpenByPath(const char* path, DWORD access) {
+  if (IsPipePath(path)) return PipeOpen(path, access);
+  return Fail(ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace qxplat
+
+using namespace qxplat;
+
+extern "C" {
+
+// CreateFileA - open a file-like object.
+//   lpFileName (in): a pipe path "\\.\pipe\NAME" (see pipes.cpp); other
+//     paths are not served yet and give ERROR_FILE_NOT_FOUND.
+//   dwDesiredAccess (in): GENERIC_READ, GENERIC_WRITE or both.
+//   dwShareMode, lpSecurityAttributes, hTemplateFile: accepted and ignored.
+//   dwCreationDisposition (in): CREATE_NEW to TRUNCATE_EXISTING; a pipe is
+//     always opened as it exists, whichever is given.
+//   dwFlagsAndAttributes (in): FILE_FLAG_OVERLAPPED is refused; the others
+//     are accepted and ignored.
+// Returns the handle or INVALID_HANDLE_VALUE: ERROR_PATH_NOT_FOUND for a
+// null or empty name, ERROR_INVALID_PARAMETER for a bad disposition or an
+// overlapped open, else the error of the area. Fault class "open".
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (FaultPoint(kFaultOpen, "CreateFileA", ERROR_FILE_NOT_FOUND)) return INVALID_HANDLE_VALUE;
+  if (lpFileName == nullptr || *lpFileName == '\0') return Fail(ERROR_PATH_NOT_FOUND);
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING ||
+      (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  return OpenByPath(lpFileName, dwDesiredAccess);
+}
+
+// ReadFile - synchronous read.
+//   lpBuffer (out): nNumberOfBytesToRead bytes; may be null only when that is 0.
+//   lpNumberOfBytesRead (out): required; set to 0 first, then to the bytes
+//     delivered (also when a message pipe reports ERROR_MORE_DATA).
+//   lpOverlapped: must be null.
+// Errors: ERROR_INVALID_PARAMETER (overlapped record, null count),
+// ERROR_NOACCESS (null buffer with a size), ERROR_INVALID_HANDLE (not a file
+// handle), else the error of the handle's area.
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+  if (FaultPoint({}, "ReadFile", ERROR_READ_FAULT)) return FALSE;
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+  if (lpOverlapped != nullptr || lpNumberOfBytesRead == nullptr) {
+    return FailBool(ERROR_INVALID_PARAMETER);
+  }
+  if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return FailBool(ERROR_NOACCESS);
+  auto object = LookupAnyHandle(hFile);
+  if (object == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  switch (object->counted_as()) {
+    case QXPLAT_KIND_PIPE:
+      return PipeRead(*object, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+    default:
+      return FailBool(ERROR_INVALID_HANDLE);
+  }
+}
+
+// WriteFile - synchronous write; the arguments as for ReadFile. On a message
+// pipe one call writes one message.
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  if (FaultPoint({}, "WriteFile", ERROR_WRITE_FAULT)) return FALSE;
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+  if (lpOverlapped != nullptr || lpNumberOfBytesWritten == nullptr) {
+    return FailBool(ERROR_INVALID_PARAMETER);
+  }
+  if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) return FailBool(ERROR_NOACCESS);
+  auto object = LookupAnyHandle(hFile);
+  if (object == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  switch (object->counted_as()) {
+    case QXPLAT_KIND_PIPE:
+      return PipeWrite(*object, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+    default:
+      return FailBool(ERROR_INVALID_HANDLE);
+  }
+}
+
+// FlushFileBuffers - on a pipe, wait until the other end has read every
+// message written so far (so that a server may disconnect without losing
+// them); a server instance without a client succeeds at once.
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+  if (FaultPoint({}, "FlushFileBuffers", ERROR_WRITE_FAULT)) return FALSE;
+  auto object = LookupAnyHandle(hFile);
+  if (object == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  switch (object->counted_as()) {
+    case QXPLAT_KIND_PIPE:
+      return PipeFlush(*object);
+    default:
+      return FailBool(ERROR_INVALID_HANDLE);
+  }
+}
+
+}  // extern "C"

@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -27,6 +28,7 @@
 #include "clock.h"
 #include "handles.h"
 #include "modules.h"
+#include "simlink.h"
 
 namespace qxplat {
 namespace {
@@ -167,6 +169,7 @@ std::atomic<uint64_t> g_sleep_total_ms{0};
 struct VersionState {
   std::mutex lock;
   OSVERSIONINFOEXA info;
+  bool overridden = false;  // set by qxplat_set_os_version: the world is not asked
 };
 
 OSVERSIONINFOEXA DefaultVersion() {
@@ -304,6 +307,7 @@ bool KnownLanguage(DWORD lang) {
 // ---- Code page -------------------------------------------------------------
 
 std::atomic<UINT> g_code_page{1252};
+std::atomic<bool> g_code_page_overridden{false};  // set by qxplat_set_code_page
 
 bool LeadByteIn(UINT code_page, BYTE c) {
   switch (code_page) {
@@ -564,7 +568,8 @@ void qxplat_sleep_counters_reset(void) {
 // ---- Version ---------------------------------------------------------------
 
 // GetVersionExA - fill an OSVERSIONINFOA (dwOSVersionInfoSize 148) or
-// OSVERSIONINFOEXA (156) with the simulated system's version. Any other size:
+// OSVERSIONINFOEXA (156) with the simulated system's version: the reachable
+// world's record, unless a test set one (qxplatform.h). Any other size:
 // FALSE with ERROR_INSUFFICIENT_BUFFER, as Windows answers.
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
   if (lpVersionInformation == nullptr) {
@@ -579,9 +584,25 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
   if (FaultPoint({}, "GetVersionExA", ERROR_INVALID_PARAMETER)) return FALSE;
 
   VersionState& v = TheVersion();
-  std::lock_guard<std::mutex> guard(v.lock);
+  OSVERSIONINFOEXA out;
+  bool overridden;
+  {
+    std::lock_guard<std::mutex> guard(v.lock);
+    out = v.info;
+    overridden = v.overridden;
+  }
+  // A reachable world's own version record, unless a test has set one.
+  SimSystem world;
+  if (!overridden && SimSystemInfo(world)) {
+    out.dwMajorVersion = world.major;
+    out.dwMinorVersion = world.minor;
+    out.dwBuildNumber = world.build;
+    out.dwPlatformId = world.platform_id;
+    std::memset(out.szCSDVersion, 0, sizeof out.szCSDVersion);
+    std::memcpy(out.szCSDVersion, world.csd.data(),
+                std::min(world.csd.size(), sizeof out.szCSDVersion - 1));
+  }
   // The two records share their first 148 bytes; copy what the caller has room for.
-  OSVERSIONINFOEXA out = v.info;
   out.dwOSVersionInfoSize = size;
   std::memcpy(lpVersionInformation, &out, size);
   return TRUE;
@@ -595,6 +616,7 @@ void qxplat_set_os_version(uint32_t major, uint32_t minor, uint32_t build, uint3
   v.info.dwMinorVersion = minor;
   v.info.dwBuildNumber = build;
   v.info.dwPlatformId = platform_id;
+  v.overridden = true;
   std::memset(v.info.szCSDVersion, 0, sizeof v.info.szCSDVersion);
   if (csd != nullptr) {
     std::strncpy(v.info.szCSDVersion, csd, sizeof v.info.szCSDVersion - 1);
@@ -605,6 +627,7 @@ void qxplat_reset_os_version(void) {
   VersionState& v = TheVersion();
   std::lock_guard<std::mutex> guard(v.lock);
   v.info = DefaultVersion();
+  v.overridden = false;
 }
 
 // ---- Debug output ----------------------------------------------------------
@@ -792,7 +815,17 @@ BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) {
   return LeadByteIn(g_code_page.load(std::memory_order_relaxed), TestChar) ? TRUE : FALSE;
 }
 
-UINT WINAPI GetACP(void) { return g_code_page.load(std::memory_order_relaxed); }
+// GetACP - the ANSI code page: a reachable world's, unless a test has set one.
+// IsDBCSLeadByte follows the layer's own setting only, as asking the world
+// for every byte would be far too slow.
+UINT WINAPI GetACP(void) {
+  SimSystem world;
+  if (!g_code_page_overridden.load(std::memory_order_relaxed) && SimSystemInfo(world) &&
+      world.code_page != 0) {
+    return world.code_page;
+  }
+  return g_code_page.load(std::memory_order_relaxed);
+}
 
 int qxplat_set_code_page(uint32_t code_page) {
   switch (code_page) {
@@ -802,10 +835,16 @@ int qxplat_set_code_page(uint32_t code_page) {
     case 949:
     case 950:
       g_code_page.store(code_page, std::memory_order_relaxed);
+      g_code_page_overridden.store(true, std::memory_order_relaxed);
       return 0;
     default:
       return -1;
   }
+}
+
+void qxplat_reset_code_page(void) {
+  g_code_page.store(1252, std::memory_order_relaxed);
+  g_code_page_overridden.store(false, std::memory_order_relaxed);
 }
 
 // ---- Modules ---------------------------------------------------------------

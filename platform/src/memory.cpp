@@ -367,6 +367,7 @@ LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBy
 // HeapFree - release a heap block; NULL is accepted. A pointer that is not a
 // heap block: FALSE with ERROR_INVALID_PARAMETER.
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
+  if (FaultPoint({}, "HeapFree", ERROR_INVALID_PARAMETER)) return FALSE;
   if (!IsProcessHeap(hHeap)) return FALSE;
   if (lpMem == nullptr) return TRUE;
   std::unique_ptr<Block> block;

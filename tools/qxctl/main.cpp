@@ -2,17 +2,25 @@
 // person at a terminal: human-readable by default, --json for scripts.
 #include <qxdll.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/discovery.h"
+#include "core/state.h"
+#include "sim.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+
 namespace {
 
-struct Options {
-  bool json = false;
-};
+using qx::g_state;
+
+using qxctl::Options;
 
 // Escapes a text for a JSON string value.
 std::string JsonText(std::string_view text) {
@@ -37,6 +45,11 @@ std::string JsonText(std::string_view text) {
   return out + "\"";
 }
 
+const char* ResultText(QXRESULT rc) {
+  const char* name = qxResultName(rc);
+  return name != nullptr ? name : "unknown result";
+}
+
 const char* PlatformName(DWORD id) {
   switch (id) {
     case VER_PLATFORM_WIN32_NT: return "NT";
@@ -46,7 +59,18 @@ const char* PlatformName(DWORD id) {
   }
 }
 
+// The library's attach, run for the commands that need the library's view.
+// qxctl links the library's objects, so it can show the state record itself.
+class Attached {
+ public:
+  Attached() { DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr); }
+  ~Attached() { DllMain(nullptr, DLL_PROCESS_DETACH, nullptr); }
+  Attached(const Attached&) = delete;
+  Attached& operator=(const Attached&) = delete;
+};
+
 int CmdVersion(const Options& options, const std::vector<std::string>&) {
+  Attached library;
   char version[64] = {};
   DWORD length = 0;
   if (!qxGetDLLVersion(version, sizeof version, &length)) {
@@ -64,7 +88,7 @@ int CmdVersion(const Options& options, const std::vector<std::string>&) {
                   (unsigned long)os.dwBuildNumber, (unsigned long)os.dwPlatformId,
                   JsonText(os.szCSDVersion).c_str());
     } else {
-      std::printf("{\"error\": %s}", JsonText(qxResultName(rc) ? qxResultName(rc) : "?").c_str());
+      std::printf("{\"error\": %s}", JsonText(ResultText(rc)).c_str());
     }
     std::printf(", \"nt\": %s}\n", nt ? "true" : "false");
     return rc == QX_ERR_OK ? 0 : 1;
@@ -75,10 +99,112 @@ int CmdVersion(const Options& options, const std::vector<std::string>&) {
                 (unsigned long)os.dwMinorVersion, (unsigned long)os.dwBuildNumber,
                 PlatformName(os.dwPlatformId), os.szCSDVersion[0] ? ", " : "", os.szCSDVersion);
   } else {
-    std::printf("os        unavailable (%s)\n", qxResultName(rc) ? qxResultName(rc) : "?");
+    std::printf("os        unavailable (%s)\n", ResultText(rc));
   }
   std::printf("nt        %s\n", nt ? "yes" : "no");
   return rc == QX_ERR_OK ? 0 : 1;
+}
+
+std::string DefaultPrinterName() {
+  char name[qx::kNameSize] = {};
+  DWORD size = sizeof name;
+  return qxNewGetDefaultPrinter(name, &size) == QX_ERR_OK ? name : "";
+}
+
+int CmdPrinters(const Options& options, const std::vector<std::string>&) {
+  Attached library;
+  DWORD needed = 0;
+  LONG count = QX_COUNT_QUERY;
+  QXRESULT rc = qxEnumPrinters(nullptr, 0, 2, &needed, &count);
+  std::vector<BYTE> buffer(needed > 0 ? needed : 1);
+  count = 0;
+  if (rc == QX_ERR_OK) {
+    rc = qxEnumPrinters(buffer.data(), static_cast<LONG>(buffer.size()), 2, &needed, &count);
+  }
+  if (rc != QX_ERR_OK) {
+    std::fprintf(stderr, "qxctl: cannot list the printers: %s\n", ResultText(rc));
+    return 1;
+  }
+  const std::string def = DefaultPrinterName();
+  const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
+  auto text = [](const char* t) { return std::string(t != nullptr ? t : ""); };
+  size_t nameWidth = 4, portWidth = 4;
+  for (LONG i = 0; i < count; ++i) {
+    nameWidth = std::max(nameWidth, text(info[i].pPrinterName).size());
+    portWidth = std::max(portWidth, text(info[i].pPortName).size());
+  }
+  if (options.json) std::printf("[");
+  for (LONG i = 0; i < count; ++i) {
+    const PRINTER_INFO_2A& p = info[i];
+    const std::string name = text(p.pPrinterName);
+    const bool maker = qx::IsMakerPrinter(name.c_str());
+    const bool isDefault = name == def;
+    const bool current = name == g_state.printerName;
+    if (options.json) {
+      std::printf("%s{\"name\": %s, \"port\": %s, \"driver\": %s, \"status\": %lu, \"jobs\": %lu, "
+                  "\"maker\": %s, \"default\": %s, \"current\": %s}",
+                  i ? ", " : "", JsonText(name).c_str(), JsonText(text(p.pPortName)).c_str(),
+                  JsonText(text(p.pDriverName)).c_str(), (unsigned long)p.Status,
+                  (unsigned long)p.cJobs, maker ? "true" : "false", isDefault ? "true" : "false",
+                  current ? "true" : "false");
+    } else {
+      std::printf("%c%c%c %-*s  %-*s  %s, %lu job%s\n", current ? '>' : ' ', maker ? 'Q' : ' ',
+                  isDefault ? '*' : ' ', static_cast<int>(nameWidth), name.c_str(),
+                  static_cast<int>(portWidth), text(p.pPortName).c_str(), text(p.pDriverName).c_str(),
+                  (unsigned long)p.cJobs, p.cJobs == 1 ? "" : "s");
+    }
+  }
+  if (options.json) {
+    std::printf("]\n");
+  } else {
+    std::printf("(> current printer, Q the maker's, * system default)\n");
+  }
+  return 0;
+}
+
+int CmdCurrent(const Options& options, const std::vector<std::string>&) {
+  Attached library;
+  const bool lm = g_state.lmAvailable != 0;
+  if (options.json) {
+    std::printf("{\"printer\": %s, \"port\": %s, \"driver\": %s, \"pipe\": %s, "
+                "\"monitor\": %s, \"pipeTimeout\": %lu, \"statusTimeout\": %lu}\n",
+                JsonText(g_state.printerName).c_str(), JsonText(g_state.portName).c_str(),
+                JsonText(g_state.driverName).c_str(), JsonText(g_state.pipeName).c_str(),
+                lm ? "true" : "false", (unsigned long)g_state.pipeTimeout,
+                (unsigned long)g_state.statusTimeout);
+    return 0;
+  }
+  std::printf("printer   %s\n", g_state.printerName[0] ? g_state.printerName : "(none)");
+  std::printf("port      %s\n", g_state.portName);
+  std::printf("driver    %s\n", g_state.driverName);
+  std::printf("pipe      %s\n", g_state.pipeName);
+  std::printf("monitor   %s\n", lm ? "available" : "not available");
+  return 0;
+}
+
+int CmdSheets(const Options& options, const std::vector<std::string>&) {
+  Attached library;
+  const qx::TicketSheetTable& table = g_state.sheets;
+  if (options.json) std::printf("[");
+  for (WORD i = 0; i < table.count; ++i) {
+    const qx::TicketSheet& s = table.sheets[i];
+    if (options.json) {
+      std::printf("%s{\"name\": %s, \"code\": %lu, \"widthInches\": %.3f, \"lengthInches\": %.3f, "
+                  "\"widthTenthsMm\": %ld, \"lengthTenthsMm\": %ld}",
+                  i ? ", " : "", JsonText(s.name).c_str(), (unsigned long)s.paperCode, s.widthInches,
+                  s.lengthInches, (long)s.widthTenthsMm, (long)s.lengthTenthsMm);
+    } else {
+      std::printf("%-32s code %-4lu %6.3f x %6.3f in  (%ld x %ld tenths of a mm)\n", s.name,
+                  (unsigned long)s.paperCode, s.widthInches, s.lengthInches, (long)s.widthTenthsMm,
+                  (long)s.lengthTenthsMm);
+    }
+  }
+  if (options.json) {
+    std::printf("]\n");
+  } else if (table.count == 0) {
+    std::printf("(no ticket sheets)\n");
+  }
+  return 0;
 }
 
 struct Command {
@@ -90,6 +216,12 @@ struct Command {
 
 const Command kCommands[] = {
     {"version", "", "library version, operating-system version and NT flag", CmdVersion},
+    {"printers", "", "the installed printers; marks the maker's, the default and the current one",
+     CmdPrinters},
+    {"current", "", "the current printer, its port, driver, pipe and language monitor", CmdCurrent},
+    {"sheets", "", "the ticket sheets of the current printer's driver", CmdSheets},
+    {"sim", "start [--world FILE]|stop|status", "run the simulated world in the background",
+     qxctl::CmdSim},
 };
 
 void PrintHelp(FILE* out) {
@@ -101,7 +233,11 @@ void PrintHelp(FILE* out) {
                "commands:\n");
   for (const Command& c : kCommands) {
     std::string head = std::string(c.name) + (c.args[0] ? " " : "") + c.args;
-    std::fprintf(out, "  %-24s %s\n", head.c_str(), c.help);
+    if (head.size() > 24) {
+      std::fprintf(out, "  %s\n  %-24s %s\n", head.c_str(), "", c.help);
+    } else {
+      std::fprintf(out, "  %-24s %s\n", head.c_str(), c.help);
+    }
   }
   std::fprintf(out,
                "\n"

@@ -1,0 +1,47 @@
+// simlink.h - POSIX platform layer, internal: the link to the simulated
+// world's daemon (qxsimd), used by the spooler and common-dialog areas and by
+// GetVersionExA and GetACP.
+//
+// Each request opens its own connection to the spooler service socket of the
+// runtime folder, so that a process may switch worlds (tests do) and forked
+// processes share nothing. Frames are a 32-bit big-endian byte count and JSON
+// text, as the daemon's wire.h defines them.
+#ifndef QX_PLATFORM_SIMLINK_H
+#define QX_PLATFORM_SIMLINK_H
+
+#include <windows.h>
+
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace qxplat {
+
+// SimDir - the world's runtime folder: $QX_SIM_DIR, else /tmp/qxsim-<uid>.
+// Read on every call, never cached.
+std::string SimDir();
+
+// SimRequest - one request to the spooler service of the world in dir.
+//   reply (out): the daemon's reply object when the result is 0.
+// Returns 0, the Win32 error the daemon reported, or RPC_S_SERVER_UNAVAILABLE
+// when no daemon answers there or its answer is not a reply. Leaves the
+// thread's last error alone.
+DWORD SimRequest(const std::string& dir, const nlohmann::json& request, nlohmann::json& reply);
+
+// The world's system record (OS version and ANSI code page).
+struct SimSystem {
+  DWORD major = 0;
+  DWORD minor = 0;
+  DWORD build = 0;
+  DWORD platform_id = 0;
+  std::string csd;
+  UINT code_page = 0;
+};
+
+// SimSystemInfo - the system record of the world in SimDir(); false when no
+// world is reachable.
+bool SimSystemInfo(SimSystem& out);
+
+}  // namespace qxplat
+
+#endif  // QX_PLATFORM_SIMLINK_H

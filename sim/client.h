@@ -1,0 +1,74 @@
+// client.h - qxsimd control client, the side of tests and tools: requests to
+// the control API of a running world, one connection per request.
+//
+//   qxsim::ControlClient control(dir);
+//   control.SetPrinterStatus("QX ZDA-38 Ticket Printer", PRINTER_STATUS_OFFLINE);
+//   nlohmann::json printers = control.Printers();
+//
+// Every call throws ControlError when the daemon cannot be reached or refuses
+// the request (the message is the daemon's).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qxsim {
+
+class ControlError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ControlClient {
+ public:
+  // dir: the world's runtime folder (its control socket is dir/control.sock).
+  explicit ControlClient(std::string dir);
+
+  // Call - send one request, return the reply (its "ok" is true).
+  nlohmann::json Call(const nlohmann::json& request) const;
+  // Send - the reply as it is, "ok" true or false; throws only when the
+  // daemon cannot be reached or answers with something that is not a reply.
+  nlohmann::json Send(const nlohmann::json& request) const;
+
+  // Inspection: the lists of the control API's replies.
+  nlohmann::json Status() const;
+  nlohmann::json World() const;
+  nlohmann::json Printers() const;
+  nlohmann::json Printer(const std::string& name) const;
+  nlohmann::json Jobs(const std::optional<std::string>& printer = std::nullopt) const;
+  nlohmann::json Ports() const;
+  nlohmann::json Devices() const;
+  nlohmann::json Monitors() const;
+
+  // Printers.
+  void SetPrinter(const std::string& name, const nlohmann::json& changes) const;
+  void SetPrinterStatus(const std::string& name, uint32_t status) const;
+  void SetRefuseOpen(const std::string& name, bool refuse) const;
+  void AddPrinter(const nlohmann::json& printer) const;
+  void RemovePrinter(const std::string& name) const;
+  void SetDefaultPrinter(const std::optional<std::string>& name) const;
+  uint32_t AddJob(const std::string& printer, const std::string& document) const;
+  void RemoveJob(uint32_t id) const;
+
+  // Devices on ports.
+  void SetDevice(const std::string& port, const nlohmann::json& changes) const;
+
+  // Language monitors: action "start", "stop" or "crash".
+  void Monitor(const std::string& port, const std::string& action) const;
+  void SetMonitorBusy(const std::string& port, bool busy) const;
+
+  // The world as loaded; the daemon itself.
+  void Reset() const;
+  void Stop() const;
+
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace qxsim

@@ -1,0 +1,83 @@
+// daemon.h - qxsimd, daemon side: the state of one running world and the two
+// services over it: the spooler service (what the platform layer's winspool
+// functions ask) and the control API (what tests, tools and qxsimctl ask).
+//
+// One Daemon is shared by every connection thread. The world and the printer
+// handles are guarded by one mutex; the language monitors by another, never
+// held together with the first, because a monitor's own thread calls back into
+// the spooler service while a control request may be stopping it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "lm.h"
+#include "world.h"
+
+namespace qxsim {
+
+class Daemon {
+ public:
+  // world: what the daemon serves and what "reset" returns to; source: how it
+  // was given (a file path or "embedded default"), for status replies.
+  Daemon(World world, std::string source, std::string dir);
+  ~Daemon();
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  // Starts the language monitors of the world. Call once the sockets exist.
+  void StartMonitors();
+  // Stops every monitor (before the daemon goes away).
+  void StopMonitors();
+
+  // One request of each service, already parsed; never throws. peer is the
+  // client's process id (printer handles belong to it).
+  nlohmann::json Spooler(const nlohmann::json& request, pid_t peer);
+  nlohmann::json Control(const nlohmann::json& request);
+
+  // Set by the control request "stop"; the server loop watches it.
+  bool stop_requested() const { return stop_requested_.load(); }
+  // Called when stop is requested, to wake the server loop.
+  void set_stop_notifier(void (*notify)(void*), void* context);
+
+ private:
+  struct OpenHandle {
+    std::string printer;  // by name: the handle follows a printer re-added by reset
+    DWORD access = 0;
+    pid_t pid = 0;
+  };
+
+  nlohmann::json SpoolerLocked(const nlohmann::json& request, pid_t peer);
+  nlohmann::json ControlWorld(const nlohmann::json& request, bool& monitors_changed);
+  nlohmann::json ControlMonitor(const nlohmann::json& request);
+  nlohmann::json MonitorsJson();
+  void ReapHandlesLocked();
+  // Brings the monitors in line with the world's printers: one per port whose
+  // printer's driver has a language monitor.
+  void SyncMonitors(bool restart_all);
+
+  std::mutex lock_;  // world_, handles_
+  World world_;
+  const World original_;
+  const std::string source_;
+  const std::string dir_;
+  std::map<uint64_t, OpenHandle> handles_;
+  uint64_t next_handle_ = 1;
+
+  std::mutex monitors_lock_;  // monitors_
+  std::map<std::string, std::unique_ptr<LanguageMonitor>> monitors_;  // by port
+
+  std::atomic<bool> stop_requested_{false};
+  void (*notify_stop_)(void*) = nullptr;
+  void* notify_context_ = nullptr;
+};
+
+}  // namespace qxsim

@@ -1,0 +1,316 @@
+// qxsimctl.cpp - qxsimctl, the side of a person or a script: the control API
+// of a running qxsimd at the command line. Human-readable by default, the
+// daemon's replies as JSON with --json. Exit status 0 on success, 1 when the
+// daemon refuses or cannot be reached, 2 for a usage error.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "client.h"
+#include "wire.h"
+
+namespace {
+
+using nlohmann::json;
+
+const char kUsage[] =
+    "usage: qxsimctl [--dir DIR] [--json] COMMAND\n"
+    "commands:\n"
+    "  status                          the daemon, its folder and its world\n"
+    "  world                           the current world, in the world file's form\n"
+    "  printers                        every printer\n"
+    "  printer NAME                    one printer in full\n"
+    "  printer NAME set KEY=VALUE...   status=N|NAME,NAME  refuse-open=on|off|ERROR\n"
+    "                                  location=TEXT  comment=TEXT  port=PORT\n"
+    "  printer NAME remove             take the printer out of the spooler\n"
+    "  add-printer FILE|-              add a printer given as a JSON object\n"
+    "  default NAME|none               set or clear the system default printer\n"
+    "  jobs [PRINTER]                  queued jobs\n"
+    "  job add PRINTER DOCUMENT        queue a job\n"
+    "  job remove ID                   delete a job\n"
+    "  ports                           ports with their printers and devices\n"
+    "  devices                         the devices on the ports\n"
+    "  device PORT set KEY=VALUE...    model=  firmware=  device-id=  faults=NAME,NAME\n"
+    "  monitors                        the language monitors\n"
+    "  monitor PORT stop|start|crash   control a language monitor\n"
+    "  monitor PORT busy on|off        keep every pipe instance taken, or free them\n"
+    "  reset                           back to the world as it was loaded\n"
+    "  stop                            stop the daemon\n"
+    "DIR defaults to $QX_SIM_DIR, else /tmp/qxsim-<uid>.\n";
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "qxsimctl: %s\n%s", message.c_str(), kUsage);
+  std::exit(2);
+}
+
+std::vector<std::string> SplitComma(const std::string& text) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  std::string part;
+  while (std::getline(in, part, ',')) {
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
+// A status or flag word given as a number (decimal or 0x hex) or as names.
+json FlagValue(const std::string& text) {
+  if (!text.empty() && (std::isdigit(static_cast<unsigned char>(text[0])) != 0)) {
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(text.c_str(), &end, 0);
+    if (*end != '\0' || n > 0xFFFFFFFFull) UsageError("\"" + text + "\" is not a 32-bit number");
+    return n;
+  }
+  return SplitComma(text);
+}
+
+std::string Flags(const json& value) {
+  if (value.is_number()) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value.get<unsigned>());
+    return text;
+  }
+  std::string names;
+  for (const json& name : value) names += (names.empty() ? "" : ",") + name.get<std::string>();
+  return names.empty() ? "none" : names;
+}
+
+std::pair<std::string, std::string> KeyValue(const std::string& arg) {
+  const size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0) UsageError("\"" + arg + "\" is not KEY=VALUE");
+  return {arg.substr(0, eq), arg.substr(eq + 1)};
+}
+
+void PrintPrinters(const json& printers) {
+  if (printers.empty()) std::printf("no printers\n");
+  for (const json& p : printers) {
+    const json& lm = p["driver"]["language_monitor"];
+    std::printf("%s%s\n", p["name"].get<std::string>().c_str(), p["default"].get<bool>() ? "  (default)" : "");
+    std::printf("  port      %s\n", p["port"].get<std::string>().c_str());
+    std::printf("  driver    %s  (%s)\n", p["driver"]["name"].get<std::string>().c_str(),
+                p["driver"]["path"].get<std::string>().c_str());
+    std::printf("  monitor   %s\n", lm.is_null() ? "none"
+                                                  : (lm["name"].get<std::string>() + ", " +
+                                                     lm["version"].get<std::string>()).c_str());
+    std::printf("  status    %s\n", Flags(p["status"]).c_str());
+    std::printf("  jobs      %zu\n", p["jobs"].size());
+    std::printf("  sheets    %zu, bins %zu\n", p["sheets"].size(), p["bins"].size());
+    if (p["refuse_open"].get<unsigned>() != 0) {
+      std::printf("  opens     refused (error %u)\n", p["refuse_open"].get<unsigned>());
+    }
+  }
+}
+
+void PrintPrinter(const json& p) {
+  PrintPrinters(json::array({p}));
+  std::printf("  location  %s\n", p["location"].get<std::string>().c_str());
+  std::printf("  devmode   orientation %d, paper %d (%d x %d), bin %d, fields %s\n",
+              p["devmode"]["orientation"].get<int>(), p["devmode"]["paper_size"].get<int>(),
+              p["devmode"]["paper_width"].get<int>(), p["devmode"]["paper_length"].get<int>(),
+              p["devmode"]["default_source"].get<int>(), Flags(p["devmode"]["fields"]).c_str());
+  for (const json& s : p["sheets"]) {
+    std::printf("  sheet     %5d  %-40s %5d x %d\n", s["code"].get<int>(), s["name"].get<std::string>().c_str(),
+                s["width"].get<int>(), s["length"].get<int>());
+  }
+  for (const json& b : p["bins"]) {
+    std::printf("  bin       %5d  %s\n", b["code"].get<int>(), b["name"].get<std::string>().c_str());
+  }
+  for (auto it = p["data"].begin(); it != p["data"].end(); ++it) {
+    std::printf("  data      %s = %s\n", it.key().c_str(), it.value().dump().c_str());
+  }
+}
+
+void PrintHuman(const std::string& command, const json& reply) {
+  if (command == "status") {
+    std::printf("qxsimd %d in %s, world %s, %zu printers, %zu open printer handles\n",
+                reply["pid"].get<int>(), reply["dir"].get<std::string>().c_str(),
+                reply["source"].get<std::string>().c_str(), reply["printers"].get<size_t>(),
+                reply["open_handles"].get<size_t>());
+  } else if (command == "world") {
+    std::printf("%s\n", reply["world"].dump(2).c_str());
+  } else if (command == "printers") {
+    PrintPrinters(reply["printers"]);
+  } else if (reply.contains("printer") && command == "printer") {
+    PrintPrinter(reply["printer"]);
+  } else if (command == "jobs") {
+    if (reply["jobs"].empty()) std::printf("no jobs\n");
+    for (const json& j : reply["jobs"]) {
+      std::printf("%6u  %-32s %s  [%s]\n", j["id"].get<unsigned>(), j["printer"].get<std::string>().c_str(),
+                  j["document"].get<std::string>().c_str(), Flags(j["status"]).c_str());
+    }
+  } else if (command == "ports") {
+    for (const json& p : reply["ports"]) {
+      std::string printers;
+      for (const json& n : p["printers"]) printers += (printers.empty() ? "" : ", ") + n.get<std::string>();
+      std::printf("%-18s %-30s device %-10s printers: %s\n", p["name"].get<std::string>().c_str(),
+                  p["description"].get<std::string>().c_str(),
+                  p["device"].is_null() ? "none" : p["device"].get<std::string>().c_str(),
+                  printers.empty() ? "none" : printers.c_str());
+    }
+  } else if (command == "devices") {
+    if (reply["devices"].empty()) std::printf("no devices\n");
+    for (const json& d : reply["devices"]) {
+      std::string faults;
+      for (const json& f : d["faults"]) faults += (faults.empty() ? "" : ",") + f.get<std::string>();
+      std::printf("%-10s %-12s firmware %-8s faults %s\n  %s\n", d["port"].get<std::string>().c_str(),
+                  d["model"].get<std::string>().c_str(), d["firmware"].get<std::string>().c_str(),
+                  faults.empty() ? "none" : faults.c_str(), d["device_id"].get<std::string>().c_str());
+    }
+  } else if (command == "monitors") {
+    if (reply["monitors"].empty()) std::printf("no language monitors\n");
+    for (const json& m : reply["monitors"]) {
+      std::printf("%-10s %-32s %-16s %s%s\n", m["port"].get<std::string>().c_str(),
+                  m["printer"].get<std::string>().c_str(), m["version"].get<std::string>().c_str(),
+                  m["running"].get<bool>() ? "running" : "stopped", m["busy"].get<bool>() ? ", busy" : "");
+    }
+  } else if (reply.contains("id")) {
+    std::printf("job %u\n", reply["id"].get<unsigned>());
+  } else {
+    std::printf("ok\n");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir = qxsim::DefaultDir();
+  bool as_json = false;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--dir") {
+      if (i + 1 >= argc) UsageError("--dir needs a folder");
+      dir = argv[++i];
+    } else if (arg == "--json") {
+      as_json = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      args.push_back(arg);
+    }
+  }
+  if (args.empty()) UsageError("no command");
+
+  const std::string& command = args[0];
+  auto need = [&](size_t n) {
+    if (args.size() < n) UsageError("\"" + command + "\" needs more arguments");
+  };
+  json request;
+  if (command == "status" || command == "world" || command == "printers" || command == "ports" ||
+      command == "devices" || command == "monitors" || command == "reset" || command == "stop") {
+    if (args.size() != 1) UsageError("\"" + command + "\" takes no arguments");
+    request = {{"op", command}};
+  } else if (command == "jobs") {
+    request = {{"op", "jobs"}};
+    if (args.size() > 1) request["printer"] = args[1];
+  } else if (command == "printer") {
+    need(2);
+    if (args.size() == 2 || args[2] == "show") {
+      request = {{"op", "printer"}, {"name", args[1]}};
+    } else if (args[2] == "remove") {
+      request = {{"op", "remove_printer"}, {"name", args[1]}};
+    } else if (args[2] == "set") {
+      need(4);
+      request = {{"op", "set_printer"}, {"name", args[1]}};
+      for (size_t i = 3; i < args.size(); ++i) {
+        auto [key, value] = KeyValue(args[i]);
+        if (key == "status" || key == "attributes") {
+          request[key] = FlagValue(value);
+        } else if (key == "refuse-open") {
+          if (value == "on" || value == "off") {
+            request["refuse_open"] = value == "on";
+          } else {
+            request["refuse_open"] = FlagValue(value);
+          }
+        } else if (key == "location" || key == "comment" || key == "port") {
+          request[key] = value;
+        } else {
+          UsageError("a printer has no setting \"" + key + "\"");
+        }
+      }
+    } else {
+      UsageError("printer: unknown action \"" + args[2] + "\"");
+    }
+  } else if (command == "add-printer") {
+    need(2);
+    std::stringstream text;
+    if (args[1] == "-") {
+      text << std::cin.rdbuf();
+    } else {
+      std::ifstream in(args[1]);
+      if (!in) UsageError(args[1] + ": cannot be read");
+      text << in.rdbuf();
+    }
+    json printer = json::parse(text.str(), nullptr, false);
+    if (printer.is_discarded()) UsageError(args[1] + ": not valid JSON");
+    request = {{"op", "add_printer"}, {"printer", printer}};
+  } else if (command == "default") {
+    need(2);
+    request = {{"op", "set_default"}, {"name", args[1] == "none" ? json(nullptr) : json(args[1])}};
+  } else if (command == "job") {
+    need(3);
+    if (args[1] == "add") {
+      need(4);
+      request = {{"op", "add_job"}, {"printer", args[2]}, {"document", args[3]}};
+    } else if (args[1] == "remove") {
+      char* end = nullptr;
+      const unsigned long id = std::strtoul(args[2].c_str(), &end, 10);
+      if (*end != '\0') UsageError("\"" + args[2] + "\" is not a job id");
+      request = {{"op", "remove_job"}, {"id", id}};
+    } else {
+      UsageError("job: unknown action \"" + args[1] + "\"");
+    }
+  } else if (command == "device") {
+    need(4);
+    if (args[2] != "set") UsageError("device: unknown action \"" + args[2] + "\"");
+    request = {{"op", "set_device"}, {"port", args[1]}};
+    for (size_t i = 3; i < args.size(); ++i) {
+      auto [key, value] = KeyValue(args[i]);
+      if (key == "model" || key == "firmware") {
+        request[key] = value;
+      } else if (key == "device-id") {
+        request["device_id"] = value;
+      } else if (key == "faults") {
+        request["faults"] = value == "none" ? json::array() : json(SplitComma(value));
+      } else {
+        UsageError("a device has no setting \"" + key + "\"");
+      }
+    }
+  } else if (command == "monitor") {
+    need(3);
+    const std::string& action = args[2];
+    request = {{"op", "monitor"}, {"port", args[1]}, {"action", action}};
+    if (action == "busy") {
+      need(4);
+      if (args[3] != "on" && args[3] != "off") UsageError("busy takes on or off");
+      request["busy"] = args[3] == "on";
+    } else if (action != "stop" && action != "start" && action != "crash") {
+      UsageError("monitor: unknown action \"" + action + "\"");
+    }
+  } else {
+    UsageError("unknown command \"" + command + "\"");
+  }
+
+  try {
+    const json reply = qxsim::ControlClient(dir).Send(request);
+    if (as_json) {
+      std::printf("%s\n", reply.dump().c_str());
+      return reply["ok"].get<bool>() ? 0 : 1;
+    }
+    if (!reply["ok"].get<bool>()) {
+      std::fprintf(stderr, "qxsimctl: %s\n",
+                   reply["error"].is_string() ? reply["error"].get<std::string>().c_str() : "refused");
+      return 1;
+    }
+    PrintHuman(command, reply);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qxsimctl: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

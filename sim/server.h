@@ -1,0 +1,56 @@
+// server.h - qxsimd, daemon side: the two Unix-domain sockets in the runtime
+// folder (spooler service and control API) and the threads that serve their
+// connections, one thread per connection, many requests per connection.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "daemon.h"
+
+namespace qxsim {
+
+class Server {
+ public:
+  Server(Daemon& daemon, std::string dir);
+  ~Server();  // Shutdown()
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Listen - bind and listen on both sockets, replacing stale ones. False
+  // with a message when either cannot be made.
+  bool Listen(std::string& error);
+
+  // Run - accept and serve until wake_fd becomes readable (a signal or a stop
+  // request writes to it).
+  void Run(int wake_fd);
+
+  // Shutdown - close the listeners, end every connection, join the threads
+  // and remove the sockets. Idempotent.
+  void Shutdown();
+
+ private:
+  enum class Kind { kSpooler, kControl };
+  struct Connection {
+    int fd = -1;
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+
+  void Accept(int listen_fd, Kind kind);
+  void Serve(Connection& connection, Kind kind, pid_t peer);
+  void ReapLocked(bool all);
+
+  Daemon& daemon_;
+  const std::string dir_;
+  int spooler_fd_ = -1;
+  int control_fd_ = -1;
+  std::mutex lock_;
+  std::list<std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace qxsim

@@ -1,0 +1,14 @@
+# Tests of qxsimd: the world file, the control API and qxsimctl, the daemon's
+# robustness against garbage on its sockets. Each test starts its own world.
+include(${PROJECT_SOURCE_DIR}/tests/support/support.cmake)
+
+qx_add_gtest(sim_tests
+  world_test.cpp
+  daemon_test.cpp
+  robustness_test.cpp
+  qxsimctl_test.cpp
+)
+target_link_libraries(sim_tests PRIVATE qxsim_fixture qxsim_world qxsim_client)
+target_compile_definitions(sim_tests PRIVATE
+  QXSIMD_PATH="$<TARGET_FILE:qxsimd>" QXSIMCTL_PATH="$<TARGET_FILE:qxsimctl>")
+add_dependencies(sim_tests qxsimd qxsimctl)
