@@ -349,12 +349,12 @@ Driver ParseDriver(const json& v, const std::string& path) {
   }
   if (const json* lm = r.Find("language_monitor"); lm != nullptr && !lm->is_null()) {
     Reader m(*lm, r.At("language_monitor"));
-    LanguageMonitorSpec spec;
-    spec.name = m.Text("name", "", kMaxNameLength, true, false);
-    spec.version = m.Text("version", "", 127);
-    spec.running = m.Bool("running", true);
+    LanguageMonitorInfo monitor;
+    monitor.name = m.Text("name", "", kMaxNameLength, true, false);
+    monitor.version = m.Text("version", "", 127);
+    monitor.running = m.Bool("running", true);
     m.Done();
-    d.language_monitor = std::move(spec);
+    d.language_monitor = std::move(monitor);
   }
   r.Done();
   return d;

@@ -59,7 +59,7 @@ struct DriverFile {
   std::string version;  // "a.b.c.d", may be empty
 };
 
-struct LanguageMonitorSpec {
+struct LanguageMonitorInfo {
   std::string name;     // DRIVER_INFO_3A.pMonitorName
   std::string version;  // the version text the monitor reports
   bool running = true;  // started with the world
@@ -74,7 +74,7 @@ struct Driver {
   std::string help_file;
   std::vector<DriverFile> dependent_files;
   std::string default_datatype = "RAW";
-  std::optional<LanguageMonitorSpec> language_monitor;
+  std::optional<LanguageMonitorInfo> language_monitor;
 };
 
 struct Sheet {

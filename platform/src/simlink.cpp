@@ -124,4 +124,22 @@ bool SimSystemInfo(SimSystem& out) {
   return true;
 }
 
+bool DecodeHex(const std::string& text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2 != 0) return false;
+  auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int hi = digit(text[i]);
+    const int lo = digit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
 }  // namespace qxplat

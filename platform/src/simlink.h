@@ -11,7 +11,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -41,6 +43,10 @@ struct SimSystem {
 // SimSystemInfo - the system record of the world in SimDir(); false when no
 // world is reachable.
 bool SimSystemInfo(SimSystem& out);
+
+// DecodeHex - the bytes of a text of hex digit pairs, as the spooler service
+// sends device modes; false for an odd length or a non-digit.
+bool DecodeHex(const std::string& text, std::vector<uint8_t>& bytes);
 
 }  // namespace qxplat
 
