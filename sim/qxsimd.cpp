@@ -183,6 +183,19 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Blocked here, before any thread starts (every thread inherits the mask),
+  // and let through only while the main thread waits in Server::Run: a stop
+  // signal then always runs OnSignal in the thread that waits for it, never
+  // in another thread where its delivery could be put off or lost (as a
+  // sanitizer's deferred delivery can), and one sent early stays pending.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  sigset_t wait_mask;
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &wait_mask);
+  sigdelset(&wait_mask, SIGTERM);
+  sigdelset(&wait_mask, SIGINT);
 
   int status = 0;
   {
@@ -203,7 +216,7 @@ int main(int argc, char** argv) {
         [[maybe_unused]] const ssize_t n = write(ready_fd, line.data(), line.size());
         close(ready_fd);
       }
-      server.Run(wake[0]);
+      server.Run(wake[0], &wait_mask);
     }
     daemon.StopMonitors();
     server.Shutdown();

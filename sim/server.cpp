@@ -57,10 +57,10 @@ bool Server::Listen(std::string& error) {
   return control_fd_ >= 0;
 }
 
-void Server::Run(int wake_fd) {
+void Server::Run(int wake_fd, const sigset_t* wait_mask) {
   while (!daemon_.stop_requested()) {
     pollfd fds[3] = {{wake_fd, POLLIN, 0}, {spooler_fd_, POLLIN, 0}, {control_fd_, POLLIN, 0}};
-    const int n = poll(fds, 3, -1);
+    const int n = ppoll(fds, 3, nullptr, wait_mask);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;

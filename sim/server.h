@@ -3,6 +3,8 @@
 // connections, one thread per connection, many requests per connection.
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 #include <list>
 #include <memory>
@@ -26,8 +28,9 @@ class Server {
   bool Listen(std::string& error);
 
   // Run - accept and serve until wake_fd becomes readable (a signal or a stop
-  // request writes to it).
-  void Run(int wake_fd);
+  // request writes to it). With wait_mask, the signal mask in force while
+  // waiting, so that signals blocked otherwise arrive only during the wait.
+  void Run(int wake_fd, const sigset_t* wait_mask = nullptr);
 
   // Shutdown - close the listeners, end every connection, join the threads
   // and remove the sockets. Idempotent.
