@@ -65,17 +65,17 @@ json ControlClient::Ports() const { return Call({{"op", "ports"}})["ports"]; }
 json ControlClient::Devices() const { return Call({{"op", "devices"}})["devices"]; }
 json ControlClient::Monitors() const { return Call({{"op", "monitors"}})["monitors"]; }
 
-void ControlClient::SetPrinter(const std::string& name, const json& changes) const {
+void ControlClient::ChangePrinter(const std::string& name, const json& changes) const {
   json request = changes;
   request["op"] = "set_printer";
   request["name"] = name;
   Call(request);
 }
 void ControlClient::SetPrinterStatus(const std::string& name, uint32_t status) const {
-  SetPrinter(name, {{"status", status}});
+  ChangePrinter(name, {{"status", status}});
 }
 void ControlClient::SetRefuseOpen(const std::string& name, bool refuse) const {
-  SetPrinter(name, {{"refuse_open", refuse}});
+  ChangePrinter(name, {{"refuse_open", refuse}});
 }
 void ControlClient::AddPrinter(const json& printer) const {
   Call({{"op", "add_printer"}, {"printer", printer}});
@@ -95,6 +95,24 @@ void ControlClient::SetDevice(const std::string& port, const json& changes) cons
   request["op"] = "set_device";
   request["port"] = port;
   Call(request);
+}
+std::string ControlClient::Received(const std::string& port, bool clear) const {
+  const json reply = Call({{"op", "received"}, {"port", port}, {"clear", clear}});
+  const json& data = reply["data"];
+  if (!data.is_string() || data.get_ref<const std::string&>().size() % 2 != 0) {
+    throw ControlError("qxsimd sent a received record that is not hexadecimal");
+  }
+  const std::string& hex = data.get_ref<const std::string&>();
+  auto digit = [&](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    throw ControlError("qxsimd sent a received record that is not hexadecimal");
+  };
+  std::string bytes;
+  bytes.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
+  return bytes;
 }
 void ControlClient::Monitor(const std::string& port, const std::string& action) const {
   Call({{"op", "monitor"}, {"port", port}, {"action", action}});

@@ -45,7 +45,7 @@ class ControlClient {
   nlohmann::json Monitors() const;
 
   // Printers.
-  void SetPrinter(const std::string& name, const nlohmann::json& changes) const;
+  void ChangePrinter(const std::string& name, const nlohmann::json& changes) const;
   void SetPrinterStatus(const std::string& name, uint32_t status) const;
   void SetRefuseOpen(const std::string& name, bool refuse) const;
   void AddPrinter(const nlohmann::json& printer) const;
@@ -56,6 +56,9 @@ class ControlClient {
 
   // Devices on ports.
   void SetDevice(const std::string& port, const nlohmann::json& changes) const;
+  // Received - the bytes the device on port received from printed jobs, in
+  // order (the last 4 MiB); clear empties the record after reading it.
+  std::string Received(const std::string& port, bool clear = false) const;
 
   // Language monitors: action "start", "stop" or "crash".
   void Monitor(const std::string& port, const std::string& action) const;

@@ -8,8 +8,11 @@
 // carry "ok" and, when false, a message.
 #include "daemon.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +30,15 @@ namespace {
 using nlohmann::json;
 
 constexpr size_t kMaxHandles = 4096;
+// A spooled job holds at most this many bytes; a device keeps at most this
+// many of what it received (the oldest go first).
+constexpr size_t kMaxJobBytes = size_t{16} << 20;
+constexpr size_t kMaxReceived = size_t{4} << 20;  // its hex must fit in a reply
+// SetJobA commands.
+constexpr uint64_t kJobControlPause = 1;
+constexpr uint64_t kJobControlResume = 2;
+constexpr uint64_t kJobControlCancel = 3;
+constexpr uint64_t kJobControlDelete = 5;
 constexpr const char* kEnvironment = "Windows x64";
 
 // A request that does not have the shape its operation needs.
@@ -82,6 +94,14 @@ std::string ToHex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+// A printer name folded to lower case, as the spooler matches names.
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 // The printer's full device mode as the spooler hands it out.
 std::vector<uint8_t> DevmodeBytes(const Printer& p) {
   DEVMODEA dm = p.devmode;
@@ -94,6 +114,46 @@ std::vector<uint8_t> DevmodeBytes(const Printer& p) {
     std::memcpy(bytes.data() + sizeof dm, p.driver_extra.data(), p.driver_extra.size());
   }
   return bytes;
+}
+
+bool FromHex(const std::string& text, std::vector<uint8_t>& bytes) {
+  if (text.size() % 2 != 0) return false;
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  bytes.reserve(text.size() / 2);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int hi = digit(text[i]);
+    const int lo = digit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
+Job* FindJob(Printer& p, DWORD id) {
+  for (Job& job : p.jobs) {
+    if (job.id == id) return &job;
+  }
+  return nullptr;
+}
+
+json JobInfo(const Printer& p, const Job& job, size_t position) {
+  return {{"id", job.id},
+          {"printer", p.name},
+          {"document", job.document},
+          {"owner", job.owner},
+          {"datatype", job.datatype},
+          {"status", job.status},
+          {"priority", 1},
+          {"position", position},
+          {"pages", job.pages},
+          {"size", job.spooled ? job.data.size() : job.size},
+          {"submitted", job.submitted}};
 }
 
 json PrinterInfo(const Printer& p, bool with_devmode) {
@@ -170,8 +230,16 @@ void Daemon::set_stop_notifier(void (*notify)(void*), void* context) {
 json Daemon::Spooler(const json& request, pid_t peer) {
   try {
     if (!request.is_object()) throw BadRequest("a request must be an object");
-    std::lock_guard<std::mutex> guard(lock_);
-    return SpoolerLocked(request, peer);
+    json reply;
+    bool sync = false;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      reply = SpoolerLocked(request, peer);
+      sync = std::exchange(pending_monitor_sync_, false);
+    }
+    // A printer moved to another port takes its language monitor along.
+    if (sync) SyncMonitors(false);
+    return reply;
   } catch (const SpoolerError& e) {
     return {{"error", e.code}, {"message", e.message}};
   } catch (const BadRequest& e) {
@@ -184,10 +252,54 @@ json Daemon::Spooler(const json& request, pid_t peer) {
 void Daemon::ReapHandlesLocked() {
   for (auto it = handles_.begin(); it != handles_.end();) {
     if (kill(it->second.pid, 0) != 0 && errno == ESRCH) {
+      AbortDocLocked(it->second);
       it = handles_.erase(it);
     } else {
       ++it;
     }
+  }
+}
+
+void Daemon::AbortDocLocked(OpenHandle& handle) {
+  if (handle.job == 0) return;
+  if (Printer* p = world_.FindPrinter(handle.printer)) {
+    auto& jobs = p->jobs;
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(), [&](const Job& j) { return j.id == handle.job; }),
+               jobs.end());
+  }
+  handle.job = 0;
+  handle.page = false;
+}
+
+void Daemon::PrintReadyJobsLocked(Printer& p) {
+  if (p.status & PRINTER_STATUS_PAUSED) return;
+  const Port* port = world_.FindPort(p.port);
+  const std::string port_name = port != nullptr ? port->name : p.port;
+  for (auto it = p.jobs.begin(); it != p.jobs.end();) {
+    const bool ready = it->spooled && !(it->status & (JOB_STATUS_SPOOLING | JOB_STATUS_PAUSED));
+    if (!ready) {
+      ++it;
+      continue;
+    }
+    std::vector<uint8_t>& got = world_.received[port_name];
+    got.insert(got.end(), it->data.begin(), it->data.end());
+    if (got.size() > kMaxReceived) got.erase(got.begin(), got.end() - kMaxReceived);
+    if (EqualNoCase(port_name, "FILE:")) {
+      // The print-to-file port: each job becomes a file of the world folder.
+      const std::string path = dir_ + "/FILE-job" + std::to_string(it->id) + ".prn";
+      const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        size_t done = 0;
+        while (done < it->data.size()) {
+          const ssize_t n = write(fd, it->data.data() + done, it->data.size() - done);
+          if (n < 0 && errno == EINTR) continue;
+          if (n <= 0) break;
+          done += static_cast<size_t>(n);
+        }
+        close(fd);
+      }
+    }
+    it = p.jobs.erase(it);
   }
 }
 
@@ -265,7 +377,210 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
 
   if (op == "close_printer") {
     const uint64_t id = Unsigned(request, "handle", UINT64_MAX);
-    if (handles_.erase(id) == 0) throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    auto it = handles_.find(id);
+    if (it == handles_.end()) throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    AbortDocLocked(it->second);  // a document never ended is not printed
+    handles_.erase(it);
+    return {{"error", 0}};
+  }
+
+  // The handle and its printer, for the calls that change them.
+  auto handle_of = [&](const json& req) -> std::pair<OpenHandle&, Printer&> {
+    const uint64_t id = Unsigned(req, "handle", UINT64_MAX);
+    auto it = handles_.find(id);
+    if (it == handles_.end()) throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    Printer* p = world_.FindPrinter(it->second.printer);
+    if (p == nullptr) throw SpoolerError{ERROR_PRINTER_DELETED, "the printer has been removed"};
+    return {it->second, *p};
+  };
+  // The job a handle spools; a job deleted under it cancels the document.
+  auto spooling = [&](OpenHandle& h, Printer& p) -> Job& {
+    if (h.job == 0) throw SpoolerError{ERROR_SPL_NO_STARTDOC, "no document has been started"};
+    Job* job = FindJob(p, h.job);
+    if (job == nullptr) {
+      h.job = 0;
+      h.page = false;
+      throw SpoolerError{ERROR_PRINT_CANCELLED, "the document has been deleted"};
+    }
+    return *job;
+  };
+
+  if (op == "set_printer") {
+    auto [h, p] = handle_of(request);
+    const auto level = Unsigned(request, "level", 0xFFFFFFFFu);
+    const auto command = Unsigned(request, "command", 0xFFFFFFFFu);
+    if (command != 0) throw SpoolerError{ERROR_INVALID_PARAMETER, "only command 0 is supported"};
+    if (level != 2) throw SpoolerError{ERROR_INVALID_LEVEL, "level 2 is supported"};
+    if (!(h.access & PRINTER_ACCESS_ADMINISTER)) {
+      throw SpoolerError{ERROR_ACCESS_DENIED, "the handle was not opened to administer the printer"};
+    }
+    if (p.refuse_set_error != 0) throw SpoolerError{p.refuse_set_error, "the printer refuses changes"};
+    // Check everything, then write: a refused call changes nothing.
+    Printer changed = p;
+    const std::optional<std::string> port = OptionalText(request, "port", kMaxRequest);
+    if (port) {
+      const Port* known = world_.FindPort(*port);
+      if (known == nullptr) throw SpoolerError{ERROR_UNKNOWN_PORT, "no such port"};
+      changed.port = known->name;
+    }
+    const std::optional<std::string> driver = OptionalText(request, "driver", kMaxRequest);
+    if (driver && !EqualNoCase(*driver, p.driver.name)) {
+      throw SpoolerError{ERROR_UNKNOWN_PRINTER_DRIVER, "no such driver is installed"};
+    }
+    auto text = [&](const char* key, std::string& field, size_t max) {
+      const std::optional<std::string> t = OptionalText(request, key, kMaxRequest);
+      if (!t) return;
+      if (t->size() > max) throw SpoolerError{ERROR_INVALID_PARAMETER, std::string(key) + " is too long"};
+      field = *t;
+    };
+    text("share_name", changed.share_name, 80);
+    text("location", changed.location, kMaxTextLength);
+    text("comment", changed.comment, kMaxTextLength);
+    if (auto it = request.find("attributes"); it != request.end()) {
+      changed.attributes = static_cast<DWORD>(Unsigned(request, "attributes", 0xFFFFFFFFu));
+    }
+    if (auto it = request.find("priority"); it != request.end()) {
+      const auto priority = Unsigned(request, "priority", 0xFFFFFFFFu);
+      if (priority < 1 || priority > 99) throw SpoolerError{ERROR_INVALID_PARAMETER, "priorities are 1 to 99"};
+      changed.priority = static_cast<DWORD>(priority);
+    }
+    if (const std::optional<std::string> hex = OptionalText(request, "devmode", kMaxRequest)) {
+      std::vector<uint8_t> bytes;
+      DEVMODEA dm;
+      if (!FromHex(*hex, bytes) || bytes.size() < sizeof dm) {
+        throw SpoolerError{ERROR_INVALID_PARAMETER, "not a device mode"};
+      }
+      std::memcpy(&dm, bytes.data(), sizeof dm);
+      if (dm.dmSize < sizeof dm || size_t{dm.dmSize} + dm.dmDriverExtra != bytes.size() ||
+          dm.dmDriverExtra > kMaxDriverExtra) {
+        throw SpoolerError{ERROR_INVALID_PARAMETER, "the device mode's sizes do not match its bytes"};
+      }
+      dm.dmSize = sizeof dm;  // a longer public part is cut to the one this spooler knows
+      changed.devmode = dm;
+      changed.driver_extra.assign(bytes.end() - dm.dmDriverExtra, bytes.end());
+    }
+    const bool port_changed = !EqualNoCase(changed.port, p.port);
+    p = std::move(changed);
+    if (port_changed) pending_monitor_sync_ = true;
+    return {{"error", 0}};
+  }
+
+  if (op == "document_properties") {
+    auto [h, p] = handle_of(request);
+    (void)h;
+    if (const auto in = request.find("input"); in != request.end() && in->is_object() && in->size() <= 8) {
+      json asked = json::object();
+      for (const auto& [key, value] : in->items()) {
+        if (value.is_number_integer()) asked[key] = value;
+      }
+      last_merge_[Lower(p.name)] = asked;
+    }
+    json papers = json::array();
+    for (const Sheet& s : p.sheets) papers.push_back(s.code);
+    json bins = json::array();
+    for (const Bin& b : p.bins) bins.push_back(b.code);
+    return {{"error", 0}, {"devmode", ToHex(DevmodeBytes(p))}, {"papers", papers}, {"bins", bins}};
+  }
+
+  if (op == "start_doc") {
+    auto [h, p] = handle_of(request);
+    const std::optional<std::string> document = OptionalText(request, "document", kMaxRequest);
+    const std::optional<std::string> datatype = OptionalText(request, "datatype", kMaxRequest);
+    if (h.job != 0 && FindJob(p, h.job) != nullptr) {
+      throw SpoolerError{ERROR_INVALID_PRINTER_STATE, "a document is being spooled on this handle"};
+    }
+    h.job = 0;
+    if (datatype && !EqualNoCase(*datatype, "RAW")) {
+      throw SpoolerError{ERROR_INVALID_DATATYPE, "only RAW documents are accepted"};
+    }
+    if (p.refuse_start_doc_error != 0) throw SpoolerError{p.refuse_start_doc_error, "the printer refuses documents"};
+    if (p.jobs.size() >= kMaxJobs) throw SpoolerError{ERROR_NOT_ENOUGH_MEMORY, "the queue is full"};
+    Job job;
+    job.id = world_.next_job_id++;
+    job.document = document ? document->substr(0, kMaxTextLength) : "";
+    job.status = JOB_STATUS_SPOOLING;
+    job.datatype = "RAW";
+    job.spooled = true;
+    job.submitted = static_cast<int64_t>(std::time(nullptr));
+    p.jobs.push_back(job);
+    h.job = job.id;
+    h.page = false;
+    return {{"error", 0}, {"job", job.id}};
+  }
+
+  if (op == "start_page" || op == "end_page") {
+    auto [h, p] = handle_of(request);
+    Job& job = spooling(h, p);
+    if (op == "start_page") {
+      h.page = true;
+      ++job.pages;
+    } else {
+      h.page = false;
+    }
+    return {{"error", 0}};
+  }
+
+  if (op == "write") {
+    auto [h, p] = handle_of(request);
+    const std::string hex = Text(request, "data", kMaxRequest);
+    Job& job = spooling(h, p);
+    if (p.refuse_write_error != 0) throw SpoolerError{p.refuse_write_error, "the printer refuses the bytes"};
+    std::vector<uint8_t> bytes;
+    if (!FromHex(hex, bytes)) throw BadRequest("\"data\" must be hexadecimal digits");
+    if (job.data.size() + bytes.size() > kMaxJobBytes) {
+      throw SpoolerError{ERROR_NOT_ENOUGH_MEMORY, "the job is as large as a job can be"};
+    }
+    job.data.insert(job.data.end(), bytes.begin(), bytes.end());
+    return {{"error", 0}, {"written", bytes.size()}};
+  }
+
+  if (op == "end_doc") {
+    auto [h, p] = handle_of(request);
+    Job& job = spooling(h, p);
+    job.status &= ~static_cast<DWORD>(JOB_STATUS_SPOOLING);
+    h.job = 0;
+    h.page = false;
+    PrintReadyJobsLocked(p);
+    return {{"error", 0}};
+  }
+
+  if (op == "abort") {
+    auto [h, p] = handle_of(request);
+    if (h.job == 0) throw SpoolerError{ERROR_SPL_NO_STARTDOC, "no document has been started"};
+    AbortDocLocked(h);
+    (void)p;
+    return {{"error", 0}};
+  }
+
+  if (op == "enum_jobs") {
+    const Printer& p = printer_of(request);
+    const auto first = Unsigned(request, "first", 0xFFFFFFFFu);
+    const auto count = Unsigned(request, "count", 0xFFFFFFFFu);
+    json list = json::array();
+    for (size_t i = first; i < p.jobs.size() && list.size() < count; ++i) {
+      list.push_back(JobInfo(p, p.jobs[i], i + 1));
+    }
+    return {{"error", 0}, {"jobs", list}};
+  }
+
+  if (op == "set_job") {
+    auto [h, p] = handle_of(request);
+    (void)h;
+    const auto id = static_cast<DWORD>(Unsigned(request, "job", 0xFFFFFFFFu));
+    const auto command = Unsigned(request, "command", 0xFFFFFFFFu);
+    Job* job = FindJob(p, id);
+    if (job == nullptr) throw SpoolerError{ERROR_INVALID_PARAMETER, "no such job on this printer"};
+    if (command == kJobControlDelete || command == kJobControlCancel) {
+      if (p.refuse_delete_error != 0) throw SpoolerError{p.refuse_delete_error, "the printer refuses to delete"};
+      p.jobs.erase(p.jobs.begin() + (job - p.jobs.data()));
+    } else if (command == kJobControlPause) {
+      job->status |= JOB_STATUS_PAUSED;
+    } else if (command == kJobControlResume) {
+      job->status &= ~static_cast<DWORD>(JOB_STATUS_PAUSED);
+      PrintReadyJobsLocked(p);
+    } else {
+      throw SpoolerError{ERROR_INVALID_PARAMETER, "unsupported job command"};
+    }
     return {{"error", 0}};
   }
 
@@ -376,6 +691,7 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
   auto with_extras = [&](const Printer& p) {
     json j = PrinterToJson(p);
     j["default"] = world_.default_printer && EqualNoCase(*world_.default_printer, p.name);
+    if (const auto m = last_merge_.find(Lower(p.name)); m != last_merge_.end()) j["last_merge_input"] = m->second;
     j["open_handles"] = std::count_if(handles_.begin(), handles_.end(), [&](const auto& h) {
       return EqualNoCase(h.second.printer, p.name);
     });
@@ -416,7 +732,7 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
                         {"owner", job.owner},
                         {"datatype", job.datatype},
                         {"pages", job.pages},
-                        {"size", job.size}});
+                        {"size", job.spooled ? job.data.size() : job.size}});
       }
     }
     return {{"ok", true}, {"jobs", list}};
@@ -438,9 +754,26 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
                       {"description", port.description},
                       {"printers", printers},
                       {"usb_interfaces", usb},
-                      {"device", d != nullptr ? json(d->model) : json(nullptr)}});
+                      {"device", d != nullptr ? json(d->model) : json(nullptr)},
+                      {"received", world_.received.count(port.name) ? world_.received.at(port.name).size() : 0}});
     }
     return {{"ok", true}, {"ports", list}};
+  }
+
+  if (op == "received") {
+    const std::string port = Text(request, "port", 64);
+    const Port* known = world_.FindPort(port);
+    if (known == nullptr) throw BadRequest("no port named \"" + port + "\"");
+    auto it = world_.received.find(known->name);
+    json reply = {{"ok", true},
+                  {"port", known->name},
+                  {"size", it == world_.received.end() ? 0 : it->second.size()},
+                  {"data", it == world_.received.end() ? std::string() : ToHex(it->second)}};
+    if (auto clear = request.find("clear"); clear != request.end()) {
+      if (!clear->is_boolean()) throw BadRequest("\"clear\" must be true or false");
+      if (clear->get<bool>() && it != world_.received.end()) world_.received.erase(it);
+    }
+    return reply;
   }
 
   if (op == "devices") {
@@ -461,12 +794,10 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
         changed.status = ParsePrinterStatus(v, "status");
       } else if (key == "attributes") {
         changed.attributes = ParsePrinterAttributes(v, "attributes");
-      } else if (key == "refuse_open") {
-        if (v.is_boolean()) {
-          changed.refuse_open_error = v.get<bool>() ? ERROR_ACCESS_DENIED : 0;
-        } else {
-          changed.refuse_open_error = static_cast<DWORD>(Unsigned(request, "refuse_open", 0xFFFFFFFFu));
-        }
+      } else if (const auto* refusal = std::find_if(std::begin(kRefusalKeys), std::end(kRefusalKeys),
+                                                    [&](const RefusalKey& k) { return key == k.key; });
+                 refusal != std::end(kRefusalKeys)) {
+        changed.*refusal->error = ParseRefusal(v, key);
       } else if (key == "location" || key == "comment") {
         const std::string text = Text(request, key.c_str(), kMaxTextLength);
         (key == "location" ? changed.location : changed.comment) = text;
@@ -481,6 +812,7 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
     }
     monitors_changed = !EqualNoCase(changed.port, p.port);
     p = std::move(changed);
+    PrintReadyJobsLocked(p);  // a printer no longer paused prints what it kept
     return {{"ok", true}, {"printer", with_extras(p)}};
   }
 
@@ -635,7 +967,7 @@ void Daemon::SyncMonitors(bool restart_all) {
   for (const Wanted& w : wanted) {
     auto it = monitors_.find(w.info.port);
     if (it != monitors_.end()) {
-      if (it->second->info().printer != w.info.printer) it->second->SetPrinter(w.info.printer);
+      if (it->second->info().printer != w.info.printer) it->second->SetPrinterName(w.info.printer);
       continue;
     }
     auto monitor = std::make_unique<LanguageMonitor>(w.info);

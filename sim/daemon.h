@@ -53,6 +53,8 @@ class Daemon {
     std::string printer;  // by name: the handle follows a printer re-added by reset
     DWORD access = 0;
     pid_t pid = 0;
+    DWORD job = 0;      // the document being spooled through this handle, 0 for none
+    bool page = false;  // between StartPagePrinter and EndPagePrinter
   };
 
   nlohmann::json SpoolerLocked(const nlohmann::json& request, pid_t peer);
@@ -60,6 +62,11 @@ class Daemon {
   nlohmann::json ControlMonitor(const nlohmann::json& request);
   nlohmann::json MonitorsJson();
   void ReapHandlesLocked();
+  // The document a handle spools leaves with it: deleted unless ended.
+  void AbortDocLocked(OpenHandle& handle);
+  // Prints every ended job of the printer that nothing holds back (a paused
+  // printer or job): its bytes go to the port's device and it leaves the queue.
+  void PrintReadyJobsLocked(Printer& printer);
   // Brings the monitors in line with the world's printers: one per port whose
   // printer's driver has a language monitor.
   void SyncMonitors(bool restart_all);
@@ -70,7 +77,10 @@ class Daemon {
   const std::string source_;
   const std::string dir_;
   std::map<uint64_t, OpenHandle> handles_;
+  // The device-mode fields of each printer's latest merge request, by lower-case name.
+  std::map<std::string, nlohmann::json> last_merge_;
   uint64_t next_handle_ = 1;
+  bool pending_monitor_sync_ = false;  // a spooler call moved a printer to another port
 
   std::mutex monitors_lock_;  // monitors_
   std::map<std::string, std::unique_ptr<LanguageMonitor>> monitors_;  // by port

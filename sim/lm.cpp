@@ -395,7 +395,7 @@ void LanguageMonitor::SetBusy(bool busy) {
   }
 }
 
-void LanguageMonitor::SetPrinter(const std::string& printer) {
+void LanguageMonitor::SetPrinterName(const std::string& printer) {
   std::lock_guard<std::mutex> guard(impl_->lock);
   impl_->info.printer = printer;
 }

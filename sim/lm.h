@@ -32,7 +32,7 @@ class LanguageMonitor {
   // While busy, every instance stays taken: clients see ERROR_PIPE_BUSY.
   void SetBusy(bool busy);
   // The printer name the monitor reports, when the world changes.
-  void SetPrinter(const std::string& printer);
+  void SetPrinterName(const std::string& printer);
   // A slow monitor: each reply waits this many virtual milliseconds (the
   // scaled clock) after its request was read; 0, the default, answers at
   // once. Stop cuts the wait short and still answers; Crash cuts it short

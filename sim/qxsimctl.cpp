@@ -24,8 +24,9 @@ const char kUsage[] =
     "  world                           the current world, in the world file's form\n"
     "  printers                        every printer\n"
     "  printer NAME                    one printer in full\n"
-    "  printer NAME set KEY=VALUE...   status=N|NAME,NAME  refuse-open=on|off|ERROR\n"
-    "                                  location=TEXT  comment=TEXT  port=PORT\n"
+    "  printer NAME set KEY=VALUE...   status=N|NAME,NAME  location=TEXT  comment=TEXT  port=PORT\n"
+    "                                  refuse-open, refuse-set, refuse-start-doc, refuse-write,\n"
+    "                                  refuse-delete=on|off|ERROR\n"
     "  printer NAME remove             take the printer out of the spooler\n"
     "  add-printer FILE|-              add a printer given as a JSON object\n"
     "  default NAME|none               set or clear the system default printer\n"
@@ -35,6 +36,8 @@ const char kUsage[] =
     "  ports                           ports with their printers and devices\n"
     "  devices                         the devices on the ports\n"
     "  device PORT set KEY=VALUE...    model=  firmware=  device-id=  faults=NAME,NAME\n"
+    "  device PORT received [raw|clear] what the port's device received from printed jobs:\n"
+    "                                  a hex dump, the raw bytes, or the dump and then empty it\n"
     "  monitors                        the language monitors\n"
     "  monitor PORT stop|start|crash   control a language monitor\n"
     "  monitor PORT busy on|off        keep every pipe instance taken, or free them\n"
@@ -124,6 +127,39 @@ void PrintPrinter(const json& p) {
   }
 }
 
+// What a device received: a hex dump of 16 bytes a line with their text, or
+// the bytes themselves.
+void PrintReceived(const json& reply, bool raw) {
+  const std::string& hex = reply["data"].get_ref<const std::string&>();
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  if (raw) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    return;
+  }
+  std::printf("%s received %zu bytes\n", reply["port"].get<std::string>().c_str(), bytes.size());
+  for (size_t at = 0; at < bytes.size(); at += 16) {
+    std::string line;
+    char cell[24];
+    std::snprintf(cell, sizeof cell, "%08zx", at);
+    line += cell;
+    std::string text;
+    for (size_t i = at; i < at + 16; ++i) {
+      if (i < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        std::snprintf(cell, sizeof cell, " %02x", b);
+        text += b >= 0x20 && b < 0x7f ? static_cast<char>(b) : '.';
+      } else {
+        std::snprintf(cell, sizeof cell, "   ");
+      }
+      line += cell;
+    }
+    std::printf("%s  %s\n", line.c_str(), text.c_str());
+  }
+}
+
 void PrintHuman(const std::string& command, const json& reply) {
   if (command == "status") {
     std::printf("qxsimd %d in %s, world %s, %zu printers, %zu open printer handles\n",
@@ -201,6 +237,7 @@ int main(int argc, char** argv) {
     if (args.size() < n) UsageError("\"" + command + "\" needs more arguments");
   };
   json request;
+  bool raw_received = false;
   if (command == "status" || command == "world" || command == "printers" || command == "ports" ||
       command == "devices" || command == "monitors" || command == "reset" || command == "stop") {
     if (args.size() != 1) UsageError("\"" + command + "\" takes no arguments");
@@ -221,11 +258,14 @@ int main(int argc, char** argv) {
         auto [key, value] = KeyValue(args[i]);
         if (key == "status" || key == "attributes") {
           request[key] = FlagValue(value);
-        } else if (key == "refuse-open") {
+        } else if (key == "refuse-open" || key == "refuse-set" || key == "refuse-start-doc" ||
+                   key == "refuse-write" || key == "refuse-delete") {
+          std::string field = key;
+          for (char& c : field) c = c == '-' ? '_' : c;
           if (value == "on" || value == "off") {
-            request["refuse_open"] = value == "on";
+            request[field] = value == "on";
           } else {
-            request["refuse_open"] = FlagValue(value);
+            request[field] = FlagValue(value);
           }
         } else if (key == "location" || key == "comment" || key == "port") {
           request[key] = value;
@@ -265,6 +305,12 @@ int main(int argc, char** argv) {
     } else {
       UsageError("job: unknown action \"" + args[1] + "\"");
     }
+  } else if (command == "device" && args.size() >= 3 && args[2] == "received") {
+    if (args.size() > 4 || (args.size() == 4 && args[3] != "raw" && args[3] != "clear")) {
+      UsageError("device PORT received takes raw or clear");
+    }
+    raw_received = args.size() == 4 && args[3] == "raw";
+    request = {{"op", "received"}, {"port", args[1]}, {"clear", args.size() == 4 && args[3] == "clear"}};
   } else if (command == "device") {
     need(4);
     if (args[2] != "set") UsageError("device: unknown action \"" + args[2] + "\"");
@@ -307,7 +353,11 @@ int main(int argc, char** argv) {
                    reply["error"].is_string() ? reply["error"].get<std::string>().c_str() : "refused");
       return 1;
     }
-    PrintHuman(command, reply);
+    if (reply.contains("data") && reply["data"].is_string()) {
+      PrintReceived(reply, raw_received);
+    } else {
+      PrintHuman(command, reply);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "qxsimctl: %s\n", e.what());
     return 1;

@@ -543,6 +543,11 @@ std::vector<std::string> ParseDeviceFaults(const json& list, const std::string& 
   return faults;
 }
 
+DWORD ParseRefusal(const json& value, const std::string& path) {
+  if (value.is_boolean()) return value.get<bool>() ? ERROR_ACCESS_DENIED : 0;
+  return static_cast<DWORD>(Reader::CheckInteger(value, path, 0, 0xFFFFFFFFLL));
+}
+
 Printer ParsePrinter(const json& object, const World& world, const std::string& path,
                      DWORD& next_job_id) {
   Reader r(object, path);
@@ -616,13 +621,8 @@ Printer ParsePrinter(const json& object, const World& world, const std::string& 
       p.jobs.push_back(std::move(job));
     }
   }
-  if (const json* refuse = r.Find("refuse_open")) {
-    if (refuse->is_boolean()) {
-      p.refuse_open_error = refuse->get<bool>() ? ERROR_ACCESS_DENIED : 0;
-    } else {
-      p.refuse_open_error =
-          static_cast<DWORD>(Reader::CheckInteger(*refuse, r.At("refuse_open"), 0, 0xFFFFFFFFLL));
-    }
+  for (const RefusalKey& k : kRefusalKeys) {
+    if (const json* refuse = r.Find(k.key)) p.*k.error = ParseRefusal(*refuse, r.At(k.key));
   }
   r.Done();
   return p;
@@ -833,8 +833,8 @@ json PrinterToJson(const Printer& p) {
       {"bins", json::array()},
       {"data", json::object()},
       {"jobs", json::array()},
-      {"refuse_open", p.refuse_open_error},
   };
+  for (const RefusalKey& k : kRefusalKeys) j[k.key] = p.*k.error;
   for (const Sheet& s : p.sheets) {
     j["sheets"].push_back({{"name", s.name}, {"code", s.code}, {"width", s.width}, {"length", s.length}});
   }

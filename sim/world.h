@@ -103,6 +103,11 @@ struct Job {
   std::string datatype = "RAW";
   DWORD pages = 0;
   DWORD size = 0;
+  // Jobs spooled through the spooler service (not those of the world file):
+  // their bytes, printed to the port's device once the document has ended.
+  bool spooled = false;
+  std::vector<uint8_t> data;
+  int64_t submitted = 0;  // Unix time (UTC) of StartDocPrinterA
 };
 
 struct Printer {
@@ -123,10 +128,33 @@ struct Printer {
   std::vector<Bin> bins;
   std::map<std::string, DataValue> data;
   std::vector<Job> jobs;
-  // Run-time switches (world file "refuse_open"): OpenPrinterA fails with this
-  // error while nonzero.
+  // Run-time switches (world file "refuse_open", "refuse_set",
+  // "refuse_start_doc", "refuse_write", "refuse_delete"): OpenPrinterA,
+  // SetPrinterA, StartDocPrinterA, WritePrinter and SetJobA's delete fail
+  // with this error while nonzero.
   DWORD refuse_open_error = 0;
+  DWORD refuse_set_error = 0;
+  DWORD refuse_start_doc_error = 0;
+  DWORD refuse_write_error = 0;
+  DWORD refuse_delete_error = 0;
 };
+
+// The refusal switches of a printer, by their world file key.
+struct RefusalKey {
+  const char* key;
+  DWORD Printer::*error;
+};
+inline constexpr RefusalKey kRefusalKeys[] = {
+    {"refuse_open", &Printer::refuse_open_error},
+    {"refuse_set", &Printer::refuse_set_error},
+    {"refuse_start_doc", &Printer::refuse_start_doc_error},
+    {"refuse_write", &Printer::refuse_write_error},
+    {"refuse_delete", &Printer::refuse_delete_error},
+};
+
+// ParseRefusal - a refusal switch: true (ERROR_ACCESS_DENIED), false, or a
+// Win32 error code (0 to accept). Throws WorldError naming path.
+DWORD ParseRefusal(const nlohmann::json& value, const std::string& path);
 
 struct Port {
   std::string name;
@@ -161,6 +189,9 @@ struct World {
   std::vector<UsbInterface> usb_interfaces;
   std::vector<Device> devices;
   DWORD next_job_id = 1;
+  // What each port's device received from printed jobs, by port name as the
+  // world spells it; run-time state, not part of the world file.
+  std::map<std::string, std::vector<uint8_t>> received;
 
   Printer* FindPrinter(std::string_view name);  // case-insensitive, as the spooler matches
   const Printer* FindPrinter(std::string_view name) const;

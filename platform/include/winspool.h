@@ -16,6 +16,7 @@
 #define QX_WINSPOOL_H
 
 #include <windef.h>
+#include <winbase.h>
 #include <wingdi.h>
 
 /* EnumPrintersA flags. */
@@ -100,6 +101,20 @@
 #define JOB_STATUS_RESTART 0x00000800
 #define JOB_STATUS_COMPLETE 0x00001000
 
+/* SetJobA commands (level 0). */
+#define JOB_CONTROL_PAUSE 1
+#define JOB_CONTROL_RESUME 2
+#define JOB_CONTROL_CANCEL 3
+#define JOB_CONTROL_RESTART 4
+#define JOB_CONTROL_DELETE 5
+#define JOB_CONTROL_SENT_TO_PRINTER 6
+#define JOB_CONTROL_LAST_PAGE_EJECTED 7
+
+/* DocumentPropertiesA's answer when it succeeds (winuser.h's IDOK on Windows). */
+#ifndef IDOK
+#define IDOK 1
+#endif
+
 /* Declared by winnt.h on Windows; a repeated identical typedef is harmless. */
 typedef DWORD ACCESS_MASK;
 
@@ -181,6 +196,30 @@ typedef struct _PRINTER_DEFAULTSA {
   ACCESS_MASK DesiredAccess;
 } PRINTER_DEFAULTSA, *PPRINTER_DEFAULTSA, *LPPRINTER_DEFAULTSA;
 
+/* StartDocPrinterA level 1. */
+typedef struct _DOC_INFO_1A {
+  LPSTR pDocName;
+  LPSTR pOutputFile;
+  LPSTR pDatatype;
+} DOC_INFO_1A, *PDOC_INFO_1A, *LPDOC_INFO_1A;
+
+/* EnumJobsA level 1. */
+typedef struct _JOB_INFO_1A {
+  DWORD JobId;
+  LPSTR pPrinterName;
+  LPSTR pMachineName;
+  LPSTR pUserName;
+  LPSTR pDocument;
+  LPSTR pDatatype;
+  LPSTR pStatus;
+  DWORD Status;
+  DWORD Priority;
+  DWORD Position;
+  DWORD TotalPages;
+  DWORD PagesPrinted;
+  SYSTEMTIME Submitted;
+} JOB_INFO_1A, *PJOB_INFO_1A, *LPJOB_INFO_1A;
+
 typedef PRINTER_INFO_1A PRINTER_INFO_1;
 typedef PRINTER_INFO_2A PRINTER_INFO_2;
 typedef PRINTER_INFO_4A PRINTER_INFO_4;
@@ -188,6 +227,8 @@ typedef PRINTER_INFO_5A PRINTER_INFO_5;
 typedef DRIVER_INFO_1A DRIVER_INFO_1;
 typedef DRIVER_INFO_2A DRIVER_INFO_2;
 typedef DRIVER_INFO_3A DRIVER_INFO_3;
+typedef DOC_INFO_1A DOC_INFO_1;
+typedef JOB_INFO_1A JOB_INFO_1;
 typedef PRINTER_DEFAULTSA PRINTER_DEFAULTS;
 typedef LPPRINTER_DEFAULTSA LPPRINTER_DEFAULTS;
 
@@ -209,6 +250,15 @@ QX_LAYOUT_ASSERT(offsetof(DRIVER_INFO_3A, pMonitorName) == 64, "DRIVER_INFO_3A.p
 QX_LAYOUT_ASSERT(sizeof(PRINTER_DEFAULTSA) == 24, "PRINTER_DEFAULTSA");
 QX_LAYOUT_ASSERT(offsetof(PRINTER_DEFAULTSA, DesiredAccess) == 16, "PRINTER_DEFAULTSA.DesiredAccess");
 
+QX_LAYOUT_ASSERT(sizeof(DOC_INFO_1A) == 24, "DOC_INFO_1A");
+QX_LAYOUT_ASSERT(offsetof(DOC_INFO_1A, pDatatype) == 16, "DOC_INFO_1A.pDatatype");
+QX_LAYOUT_ASSERT(sizeof(JOB_INFO_1A) == 96, "JOB_INFO_1A");
+QX_LAYOUT_ASSERT(offsetof(JOB_INFO_1A, pPrinterName) == 8, "JOB_INFO_1A.pPrinterName");
+QX_LAYOUT_ASSERT(offsetof(JOB_INFO_1A, pDocument) == 32, "JOB_INFO_1A.pDocument");
+QX_LAYOUT_ASSERT(offsetof(JOB_INFO_1A, Status) == 56, "JOB_INFO_1A.Status");
+QX_LAYOUT_ASSERT(offsetof(JOB_INFO_1A, PagesPrinted) == 72, "JOB_INFO_1A.PagesPrinted");
+QX_LAYOUT_ASSERT(offsetof(JOB_INFO_1A, Submitted) == 76, "JOB_INFO_1A.Submitted");
+
 #define WINSPOOLAPI __attribute__((visibility("default")))
 
 QX_BEGIN_DECLS
@@ -222,6 +272,19 @@ WINSPOOLAPI BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinte
                                     LPDWORD pcbNeeded);
 WINSPOOLAPI BOOL WINAPI GetPrinterDriverA(HANDLE hPrinter, LPSTR pEnvironment, DWORD Level,
                                           LPBYTE pDriverInfo, DWORD cbBuf, LPDWORD pcbNeeded);
+WINSPOOLAPI BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
+WINSPOOLAPI LONG WINAPI DocumentPropertiesA(HWND hWnd, HANDLE hPrinter, LPSTR pDeviceName,
+                                            PDEVMODEA pDevModeOutput, PDEVMODEA pDevModeInput,
+                                            DWORD fMode);
+WINSPOOLAPI DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo);
+WINSPOOLAPI BOOL WINAPI StartPagePrinter(HANDLE hPrinter);
+WINSPOOLAPI BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
+WINSPOOLAPI BOOL WINAPI EndPagePrinter(HANDLE hPrinter);
+WINSPOOLAPI BOOL WINAPI EndDocPrinter(HANDLE hPrinter);
+WINSPOOLAPI BOOL WINAPI AbortPrinter(HANDLE hPrinter);
+WINSPOOLAPI BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level,
+                                  LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
+WINSPOOLAPI BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
 
 QX_END_DECLS
 
@@ -229,5 +292,10 @@ QX_END_DECLS
 #define OpenPrinter OpenPrinterA
 #define GetPrinter GetPrinterA
 #define GetPrinterDriver GetPrinterDriverA
+#define SetPrinter SetPrinterA
+#define DocumentProperties DocumentPropertiesA
+#define StartDocPrinter StartDocPrinterA
+#define EnumJobs EnumJobsA
+#define SetJob SetJobA
 
 #endif /* QX_WINSPOOL_H */

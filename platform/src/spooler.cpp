@@ -1,7 +1,8 @@
 // spooler.cpp - POSIX implementation of the Win32 print spooler client
 // (winspool.drv): EnumPrintersA, OpenPrinterA, ClosePrinter, GetPrinterA,
-// GetPrinterDriverA, DeviceCapabilitiesA and, reached only through
-// GetProcAddress, GetDefaultPrinterA. The spooler itself is the service of
+// SetPrinterA, GetPrinterDriverA, DeviceCapabilitiesA, DocumentPropertiesA,
+// the job calls (StartDocPrinterA to EndDocPrinter, AbortPrinter, EnumJobsA,
+// SetJobA) and, reached only through GetProcAddress, GetDefaultPrinterA. The spooler itself is the service of
 // the simulated world's daemon (simlink.h); these functions marshal its
 // answers into the Windows buffer conventions:
 //
@@ -17,6 +18,8 @@
 // local print server on Windows) fails with ERROR_INVALID_PRINTER_NAME.
 #include <windows.h>
 #include <qxplatform.h>
+
+#include <time.h>
 
 #include <algorithm>
 #include <cstring>
@@ -324,6 +327,117 @@ void PutEntry(char* entry, size_t width, const std::string& name) {
   std::memcpy(entry, name.data(), std::min(width, name.size()));
 }
 
+// HexText - bytes as the spooler service takes them (pairs of hex digits).
+std::string HexText(const void* data, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  const auto* b = static_cast<const uint8_t*>(data);
+  std::string text(size * 2, '0');
+  for (size_t i = 0; i < size; ++i) {
+    text[2 * i] = kDigits[b[i] >> 4];
+    text[2 * i + 1] = kDigits[b[i] & 15];
+  }
+  return text;
+}
+
+// A call on a printer handle: the handle, or null with ERROR_INVALID_HANDLE set.
+std::shared_ptr<PrinterHandle> PrinterOf(HANDLE h) {
+  auto printer = LookupHandle<PrinterHandle>(h);
+  if (printer == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  return printer;
+}
+
+// A request naming the handle, with the Win32 error set on failure.
+bool HandleRequest(const PrinterHandle& printer, json request, json& reply) {
+  request["handle"] = printer.id();
+  return Request(printer.dir(), request, reply);
+}
+
+// Texts of caller records are bounded before they go on the wire.
+constexpr size_t kMaxRecordText = 4096;
+
+bool PutText(json& request, const char* key, const char* text) {
+  if (text == nullptr) return true;
+  if (std::strlen(text) > kMaxRecordText) return false;
+  request[key] = text;
+  return true;
+}
+
+// The largest WritePrinter piece one request carries (hex doubles it; a
+// request is at most 1 MiB).
+constexpr DWORD kWriteChunk = 256 * 1024;
+
+// UTC Unix time as the SYSTEMTIME of JOB_INFO_1A.Submitted.
+SYSTEMTIME SystemTimeOf(int64_t seconds) {
+  SYSTEMTIME st{};
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm parts;
+  if (seconds <= 0 || gmtime_r(&t, &parts) == nullptr) return st;
+  st.wYear = static_cast<WORD>(parts.tm_year + 1900);
+  st.wMonth = static_cast<WORD>(parts.tm_mon + 1);
+  st.wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+  st.wDay = static_cast<WORD>(parts.tm_mday);
+  st.wHour = static_cast<WORD>(parts.tm_hour);
+  st.wMinute = static_cast<WORD>(parts.tm_min);
+  st.wSecond = static_cast<WORD>(parts.tm_sec);
+  return st;
+}
+
+bool ListHas(const json& list, LONG code) {
+  if (!list.is_array()) return false;
+  return std::any_of(list.begin(), list.end(), [&](const json& c) { return Signed(c) == code; });
+}
+
+// MergeDevmode - what the driver does with DM_IN_BUFFER: the fields the input
+// names in dmFields, among those the driver supports (the current device
+// mode's dmFields), replace the current values once checked. A value the
+// driver cannot take refuses the whole merge (false): an orientation other
+// than portrait (1) or landscape (2), a paper code not in the driver's paper
+// list, a paper length or width that is not positive, a bin code not in the
+// driver's bin list, copies below 1. The driver's private bytes are taken
+// from the input when it carries as many as the driver keeps.
+bool MergeDevmode(std::vector<uint8_t>& current, const std::vector<uint8_t>& input, const json& papers,
+                  const json& bins) {
+  DEVMODEA dm;
+  std::memcpy(&dm, current.data(), sizeof dm);
+  DEVMODEA in{};
+  std::memcpy(&in, input.data(), std::min(input.size(), sizeof in));
+  const size_t in_size = std::min<size_t>(in.dmSize, sizeof in);
+  // A field counts only when the input's public part reaches it.
+  auto given = [&](DWORD bit, size_t offset, size_t size) {
+    return (in.dmFields & bit) && (dm.dmFields & bit) && offset + size <= in_size;
+  };
+  if (given(DM_ORIENTATION, offsetof(DEVMODEA, dmOrientation), sizeof(short))) {
+    if (in.dmOrientation != DMORIENT_PORTRAIT && in.dmOrientation != DMORIENT_LANDSCAPE) return false;
+    dm.dmOrientation = in.dmOrientation;
+  }
+  if (given(DM_PAPERSIZE, offsetof(DEVMODEA, dmPaperSize), sizeof(short))) {
+    if (!ListHas(papers, in.dmPaperSize)) return false;
+    dm.dmPaperSize = in.dmPaperSize;
+  }
+  if (given(DM_PAPERLENGTH, offsetof(DEVMODEA, dmPaperLength), sizeof(short))) {
+    if (in.dmPaperLength <= 0) return false;
+    dm.dmPaperLength = in.dmPaperLength;
+  }
+  if (given(DM_PAPERWIDTH, offsetof(DEVMODEA, dmPaperWidth), sizeof(short))) {
+    if (in.dmPaperWidth <= 0) return false;
+    dm.dmPaperWidth = in.dmPaperWidth;
+  }
+  if (given(DM_COPIES, offsetof(DEVMODEA, dmCopies), sizeof(short))) {
+    if (in.dmCopies < 1) return false;
+    dm.dmCopies = in.dmCopies;
+  }
+  if (given(DM_DEFAULTSOURCE, offsetof(DEVMODEA, dmDefaultSource), sizeof(short))) {
+    if (!ListHas(bins, in.dmDefaultSource)) return false;
+    dm.dmDefaultSource = in.dmDefaultSource;
+  }
+  std::memcpy(current.data(), &dm, sizeof dm);
+  if (dm.dmDriverExtra != 0 && in.dmDriverExtra == dm.dmDriverExtra && in.dmSize >= sizeof(DEVMODEA) &&
+      input.size() >= size_t{in.dmSize} + in.dmDriverExtra) {
+    std::memcpy(current.data() + dm.dmSize, input.data() + in.dmSize, dm.dmDriverExtra);
+  }
+  return true;
+}
+
 }  // namespace
 }  // namespace qxplat
 
@@ -613,6 +727,294 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
   }
 }
 
+// SetPrinterA - write a printer's record back.
+//   Level: 2 (PRINTER_INFO_2A), else ERROR_INVALID_LEVEL. pPrinter (in): the
+//   record; its port (a known port, else ERROR_UNKNOWN_PORT), share name,
+//   location, comment, attributes, priority (1 to 99; 0 leaves it) and device
+//   mode are written; a null text or device mode leaves that field alone, as a null
+//   pSecurityDescriptor leaves the security. The printer and driver names
+//   must be the printer's own (a rename is not supported: ERROR_INVALID_PARAMETER;
+//   another driver: ERROR_UNKNOWN_PRINTER_DRIVER). The device mode is stored
+//   as given, public part and driver's private bytes.
+//   Command: 0; the PRINTER_CONTROL_* commands are ERROR_INVALID_PARAMETER.
+// A handle opened without PRINTER_ACCESS_ADMINISTER, or a printer set to
+// refuse changes, fails with ERROR_ACCESS_DENIED (or the world's error).
+BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
+  if (FaultPoint({}, "SetPrinterA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return FALSE;
+  if (Command != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (Level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  if (pPrinter == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  PRINTER_INFO_2A info;
+  std::memcpy(&info, pPrinter, sizeof info);
+  json request = {{"op", "set_printer"}, {"level", 2}, {"command", 0}, {"attributes", info.Attributes}};
+  if (info.Priority != 0) request["priority"] = info.Priority;  // 0: no priority given
+  if (info.pPrinterName != nullptr) {
+    // Renames are not supported: the name must be the printer's own.
+    json current;
+    if (!HandleRequest(*printer, {{"op", "get_printer"}, {"level", 5}}, current)) return FALSE;
+    const std::string own = TextOr(Member(current, "printer"), "name");
+    if (std::strlen(info.pPrinterName) != own.size() || strncasecmp(info.pPrinterName, own.c_str(), own.size()) != 0) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+  }
+  if (!PutText(request, "port", info.pPortName) || !PutText(request, "driver", info.pDriverName) ||
+      !PutText(request, "share_name", info.pShareName) || !PutText(request, "location", info.pLocation) ||
+      !PutText(request, "comment", info.pComment)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (info.pDevMode != nullptr) {
+    DEVMODEA head;
+    std::memcpy(&head, info.pDevMode, sizeof head);
+    if (head.dmSize < sizeof(DEVMODEA) || head.dmDriverExtra > 4096 || head.dmSize > 4096) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    request["devmode"] = HexText(info.pDevMode, size_t{head.dmSize} + head.dmDriverExtra);
+  }
+  json reply;
+  return HandleRequest(*printer, request, reply) ? TRUE : FALSE;
+}
+
+// DocumentPropertiesA - the printer driver's device mode.
+//   hWnd: not used (no dialog is shown). hPrinter: an open printer handle.
+//   pDeviceName: not used (the handle names the printer).
+//   fMode 0: returns the size of the full device mode (dmSize + dmDriverExtra),
+//     outputs untouched.
+//   DM_OUT_BUFFER: pDevModeOutput (out, that size) receives the printer's
+//     current device mode; with DM_IN_BUFFER and a pDevModeInput, the fields
+//     named in its dmFields are merged into it first (see MergeDevmode). The
+//     input and output may be the same buffer, or overlap.
+//   DM_IN_PROMPT: no dialog exists; it is accepted and does nothing.
+// Returns IDOK, or -1 on failure: ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER
+// (no output buffer with DM_OUT_BUFFER, an input whose dmSize does not reach
+// dmFields, a value the driver refuses), RPC_S_SERVER_UNAVAILABLE. Nothing is
+// stored: SetPrinterA stores a device mode.
+LONG WINAPI DocumentPropertiesA(HWND hWnd, HANDLE hPrinter, LPSTR pDeviceName, PDEVMODEA pDevModeOutput,
+                                PDEVMODEA pDevModeInput, DWORD fMode) {
+  (void)hWnd;
+  (void)pDeviceName;
+  if (FaultPoint({}, "DocumentPropertiesA", RPC_S_SERVER_UNAVAILABLE)) return -1;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return -1;
+  // The input is copied before anything is written: it may be the output.
+  // What it asks for also travels to the spooler, which shows the latest
+  // merge request of each printer to tests and tools.
+  const bool merging = (fMode & DM_IN_BUFFER) && (fMode & DM_OUT_BUFFER) && pDevModeInput != nullptr;
+  std::vector<uint8_t> input;
+  json request = {{"op", "document_properties"}};
+  if (merging) {
+    DEVMODEA head;
+    std::memcpy(&head, pDevModeInput, offsetof(DEVMODEA, dmFields) + sizeof head.dmFields);
+    if (head.dmSize < offsetof(DEVMODEA, dmFields) + sizeof head.dmFields || head.dmSize > 4096 ||
+        head.dmDriverExtra > 4096) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return -1;
+    }
+    input.resize(size_t{head.dmSize} + head.dmDriverExtra);
+    std::memcpy(input.data(), pDevModeInput, input.size());
+    DEVMODEA asked{};
+    std::memcpy(&asked, input.data(), std::min(sizeof asked, size_t{head.dmSize}));
+    request["input"] = {{"fields", asked.dmFields},           {"orientation", asked.dmOrientation},
+                        {"paper_size", asked.dmPaperSize},     {"paper_length", asked.dmPaperLength},
+                        {"paper_width", asked.dmPaperWidth},   {"default_source", asked.dmDefaultSource}};
+  }
+  json reply;
+  if (!HandleRequest(*printer, request, reply)) return -1;
+  std::vector<uint8_t> current;
+  if (!DecodeDevmode(reply, "devmode", current)) {
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return -1;
+  }
+  if (fMode == 0) return static_cast<LONG>(current.size());
+  if (!(fMode & DM_OUT_BUFFER)) return IDOK;
+  if (pDevModeOutput == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  if (merging && !MergeDevmode(current, input, Member(reply, "papers"), Member(reply, "bins"))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  std::memmove(pDevModeOutput, current.data(), current.size());
+  return IDOK;
+}
+
+// StartDocPrinterA - start a document on the printer: a job of its queue,
+// spooling until EndDocPrinter.
+//   Level: 1 (DOC_INFO_1A), else ERROR_INVALID_LEVEL. pDocInfo (in): the
+//   document name (may be null), pOutputFile (not used: the job goes to the
+//   printer's port), pDatatype "RAW" or null, else ERROR_INVALID_DATATYPE.
+// Returns the job id, 0 on failure: ERROR_INVALID_HANDLE,
+// ERROR_INVALID_PRINTER_STATE (a document is already started on the handle),
+// the error of a printer set to refuse documents, RPC_S_SERVER_UNAVAILABLE.
+DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
+  if (FaultPoint({}, "StartDocPrinterA", RPC_S_SERVER_UNAVAILABLE)) return 0;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return 0;
+  if (Level != 1) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return 0;
+  }
+  if (pDocInfo == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  DOC_INFO_1A doc;
+  std::memcpy(&doc, pDocInfo, sizeof doc);
+  json request = {{"op", "start_doc"}, {"document", nullptr}, {"datatype", nullptr}};
+  if (!PutText(request, "document", doc.pDocName)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (!PutText(request, "datatype", doc.pDatatype)) {
+    SetLastError(ERROR_INVALID_DATATYPE);
+    return 0;
+  }
+  json reply;
+  if (!HandleRequest(*printer, request, reply)) return 0;
+  const DWORD job = Number(reply, "job");
+  if (job == 0) SetLastError(RPC_S_SERVER_UNAVAILABLE);
+  return job;
+}
+
+namespace {
+// The calls on the document of a handle that carry nothing but the handle.
+BOOL DocumentCall(const char* function, HANDLE hPrinter, const char* op) {
+  if (FaultPoint({}, function, RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return FALSE;
+  json reply;
+  return HandleRequest(*printer, {{"op", op}}, reply) ? TRUE : FALSE;
+}
+}  // namespace
+
+// StartPagePrinter, EndPagePrinter - page bounds of the document (counted as
+// its pages). No document started: ERROR_SPL_NO_STARTDOC; a document deleted
+// meanwhile: ERROR_PRINT_CANCELLED.
+BOOL WINAPI StartPagePrinter(HANDLE hPrinter) { return DocumentCall("StartPagePrinter", hPrinter, "start_page"); }
+BOOL WINAPI EndPagePrinter(HANDLE hPrinter) { return DocumentCall("EndPagePrinter", hPrinter, "end_page"); }
+
+// EndDocPrinter - end the document: the job is complete and prints (its
+// bytes go to the device on the printer's port) unless the printer or the
+// job is paused, which keeps it queued. Errors as StartPagePrinter.
+BOOL WINAPI EndDocPrinter(HANDLE hPrinter) { return DocumentCall("EndDocPrinter", hPrinter, "end_doc"); }
+
+// AbortPrinter - delete the document being spooled on the handle; none:
+// ERROR_SPL_NO_STARTDOC.
+BOOL WINAPI AbortPrinter(HANDLE hPrinter) { return DocumentCall("AbortPrinter", hPrinter, "abort"); }
+
+// WritePrinter - bytes of the document.
+//   pBuf (in, may be null when cbBuf is 0), pcWritten (out): the bytes
+//   written, also when a later part fails.
+// Errors: ERROR_INVALID_PARAMETER (null pcWritten, null pBuf with bytes),
+// ERROR_SPL_NO_STARTDOC, ERROR_PRINT_CANCELLED, the error of a printer set to
+// refuse writes, RPC_S_SERVER_UNAVAILABLE.
+BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
+  if (FaultPoint({}, "WritePrinter", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return FALSE;
+  if (pcWritten == nullptr || (pBuf == nullptr && cbBuf != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *pcWritten = 0;
+  const auto* bytes = static_cast<const uint8_t*>(pBuf);
+  DWORD done = 0;
+  do {
+    const DWORD piece = std::min(cbBuf - done, kWriteChunk);
+    json reply;
+    if (!HandleRequest(*printer, {{"op", "write"}, {"data", HexText(bytes + done, piece)}}, reply)) return FALSE;
+    done += piece;
+    *pcWritten = done;
+  } while (done < cbBuf);
+  return TRUE;
+}
+
+// EnumJobsA - the printer's queued jobs, from position FirstJob (0 is the
+// first), at most NoJobs of them.
+//   Level: 1 (JOB_INFO_1A), else ERROR_INVALID_LEVEL. pJob, cbBuf, pcbNeeded,
+//   pcReturned as for EnumPrintersA; no jobs: TRUE with needed and count 0.
+BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+                      LPDWORD pcbNeeded, LPDWORD pcReturned) {
+  if (FaultPoint({}, "EnumJobsA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return FALSE;
+  if (pcbNeeded == nullptr || pcReturned == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *pcReturned = 0;
+  if (Level != 1) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  if (pJob == nullptr && cbBuf != 0) {
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return FALSE;
+  }
+  json reply;
+  if (!HandleRequest(*printer, {{"op", "enum_jobs"}, {"first", FirstJob}, {"count", NoJobs}}, reply)) return FALSE;
+  const json& jobs = Member(reply, "jobs");
+  const size_t count = jobs.is_array() ? jobs.size() : 0;
+  Layout layout(pJob, count * sizeof(JOB_INFO_1A));
+  for (size_t i = 0; i < count; ++i) {
+    const json& j = jobs[i];
+    JOB_INFO_1A r{};
+    r.JobId = Number(j, "id");
+    r.pPrinterName = layout.String(TextOr(j, "printer"));
+    r.pMachineName = nullptr;  // a local job
+    r.pUserName = layout.String(TextOr(j, "owner"));
+    r.pDocument = layout.String(TextOr(j, "document"));
+    r.pDatatype = layout.String(TextOr(j, "datatype", "RAW"));
+    r.pStatus = nullptr;  // no port monitor text
+    r.Status = Number(j, "status");
+    r.Priority = Number(j, "priority");
+    r.Position = Number(j, "position");
+    r.TotalPages = Number(j, "pages");
+    r.PagesPrinted = 0;
+    const json& submitted = Member(j, "submitted");
+    r.Submitted = SystemTimeOf(submitted.is_number_integer() ? submitted.get<int64_t>() : 0);
+    layout.PutRecord(i, r);
+  }
+  if (!Deliver(layout, pJob, cbBuf, pcbNeeded)) return FALSE;
+  *pcReturned = static_cast<DWORD>(count);
+  return TRUE;
+}
+
+// SetJobA - control a queued job of the printer.
+//   Level 0 (pJob not used), else ERROR_INVALID_LEVEL. Command:
+//   JOB_CONTROL_DELETE or JOB_CONTROL_CANCEL delete the job (a document being
+//   spooled is cancelled: its handle's later calls fail with
+//   ERROR_PRINT_CANCELLED); JOB_CONTROL_PAUSE and JOB_CONTROL_RESUME hold it
+//   back and let it print. Other commands and unknown job ids:
+//   ERROR_INVALID_PARAMETER. A printer set to refuse deletes fails them with
+//   its error.
+BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
+  (void)pJob;
+  if (FaultPoint({}, "SetJobA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  auto printer = PrinterOf(hPrinter);
+  if (printer == nullptr) return FALSE;
+  if (Level != 0) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  json reply;
+  return HandleRequest(*printer, {{"op", "set_job"}, {"job", JobId}, {"command", Command}}, reply) ? TRUE : FALSE;
+}
+
 }  // extern "C"
 
 namespace qxplat {
@@ -631,7 +1033,17 @@ const bool g_registered = RegisterProc("winspool.drv", "GetDefaultPrinterA", Pro
                           RegisterProc("winspool.drv", "ClosePrinter", Proc(&ClosePrinter)) &&
                           RegisterProc("winspool.drv", "GetPrinterA", Proc(&GetPrinterA)) &&
                           RegisterProc("winspool.drv", "GetPrinterDriverA", Proc(&GetPrinterDriverA)) &&
-                          RegisterProc("winspool.drv", "DeviceCapabilitiesA", Proc(&DeviceCapabilitiesA));
+                          RegisterProc("winspool.drv", "DeviceCapabilitiesA", Proc(&DeviceCapabilitiesA)) &&
+                          RegisterProc("winspool.drv", "SetPrinterA", Proc(&SetPrinterA)) &&
+                          RegisterProc("winspool.drv", "DocumentPropertiesA", Proc(&DocumentPropertiesA)) &&
+                          RegisterProc("winspool.drv", "StartDocPrinterA", Proc(&StartDocPrinterA)) &&
+                          RegisterProc("winspool.drv", "StartPagePrinter", Proc(&StartPagePrinter)) &&
+                          RegisterProc("winspool.drv", "WritePrinter", Proc(&WritePrinter)) &&
+                          RegisterProc("winspool.drv", "EndPagePrinter", Proc(&EndPagePrinter)) &&
+                          RegisterProc("winspool.drv", "EndDocPrinter", Proc(&EndDocPrinter)) &&
+                          RegisterProc("winspool.drv", "AbortPrinter", Proc(&AbortPrinter)) &&
+                          RegisterProc("winspool.drv", "EnumJobsA", Proc(&EnumJobsA)) &&
+                          RegisterProc("winspool.drv", "SetJobA", Proc(&SetJobA));
 
 }  // namespace
 }  // namespace qxplat

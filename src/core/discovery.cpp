@@ -119,6 +119,13 @@ QXRESULT GetPrinterIdentity(LPPAGESETUPDLGA, LPCSTR printer, LPSTR port, DWORD p
   return QueryIdentity(printer, port, portSize, portLength, driver, driverSize, driverLength);
 }
 
+CurrentPrinterName::CurrentPrinterName() {
+  char driver[64];
+  DWORD nameLength = 0, portLength = 0, driverLength = 0;
+  result = GetCurrentPrinterIdentity(nullptr, name, sizeof name, &nameLength, port, sizeof port,
+                                     &portLength, driver, sizeof driver, &driverLength);
+}
+
 void BuildSheetTable(LPCSTR printer, LPCSTR port) {
   TicketSheetTable& table = g_state.sheets;
   table.count = 0;

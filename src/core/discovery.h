@@ -6,6 +6,8 @@
 
 #include <qxdll.h>
 
+#include "core/state.h"
+
 namespace qx {
 
 // Maker prefix test: the first three characters are "QX " or "qx ", compared
@@ -30,6 +32,16 @@ QXRESULT GetCurrentPrinterIdentity(LPPAGESETUPDLGA pageSetup, LPSTR name, DWORD 
 QXRESULT GetPrinterIdentity(LPPAGESETUPDLGA pageSetup, LPCSTR printer, LPSTR port,
                             DWORD portSize, DWORD* portLength, LPSTR driver, DWORD driverSize,
                             DWORD* driverLength);
+
+// The current printer's name and port as the driver's capability queries
+// take them, from the current-printer identity query (the driver path it also
+// gives is not kept). result is the query's result.
+struct CurrentPrinterName {
+  char name[kNameSize] = {};
+  char port[kNameSize] = {};
+  QXRESULT result;
+  CurrentPrinterName();
+};
 
 // Rebuilds the ticket sheet table from entry 0 for a printer and its port.
 void BuildSheetTable(LPCSTR printer, LPCSTR port);

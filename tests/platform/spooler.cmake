@@ -12,7 +12,10 @@ qx_add_gtest(spooler_tests
   spooler_default_test.cpp
   spooler_caps_test.cpp
   spooler_process_test.cpp
+  spooler_settings_test.cpp
+  spooler_jobs_test.cpp
 )
 target_link_libraries(spooler_tests PRIVATE qxsim_fixture ${CMAKE_DL_LIBS})
-target_compile_definitions(spooler_tests PRIVATE SPOOLER_PROBE_PATH="$<TARGET_FILE:spooler_probe>")
-add_dependencies(spooler_tests spooler_probe)
+target_compile_definitions(spooler_tests PRIVATE SPOOLER_PROBE_PATH="$<TARGET_FILE:spooler_probe>"
+                                                 QXSIMCTL_PATH="$<TARGET_FILE:qxsimctl>")
+add_dependencies(spooler_tests spooler_probe qxsimctl)

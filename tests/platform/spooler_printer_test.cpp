@@ -110,7 +110,7 @@ TEST_F(PrinterHandles, APrinterSetToRefuseOpensFailsThem) {
   SetLastError(kUntouched);
   EXPECT_FALSE(OpenPrinterA(const_cast<LPSTR>(kBoarding), &h, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  control().SetPrinter(kBoarding, {{"refuse_open", ERROR_PRINTER_NOT_FOUND}});
+  control().ChangePrinter(kBoarding, {{"refuse_open", ERROR_PRINTER_NOT_FOUND}});
   SetLastError(kUntouched);
   EXPECT_FALSE(OpenPrinterA(const_cast<LPSTR>(kBoarding), &h, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINTER_NOT_FOUND));

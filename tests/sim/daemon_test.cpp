@@ -124,7 +124,7 @@ TEST_F(Daemon, WorldRepliesInTheWorldFilesOwnForm) {
 }
 
 TEST_F(Daemon, SetPrinterChangesOnlyWhatItNames) {
-  control().SetPrinter(kTicket, {{"status", json::array({"offline", "paper_out"})}, {"location", "Lane 2"}});
+  control().ChangePrinter(kTicket, {{"status", json::array({"offline", "paper_out"})}, {"location", "Lane 2"}});
   const json p = control().Printer(kTicket);
   EXPECT_EQ(p["status"], json::array({"paper_out", "offline"}));
   EXPECT_EQ(p["location"], "Lane 2");
@@ -135,12 +135,12 @@ TEST_F(Daemon, SetPrinterChangesOnlyWhatItNames) {
 
 TEST_F(Daemon, RefusedChangesLeaveTheWorldAsItWas) {
   const json before = control().World();
-  EXPECT_THROW(control().SetPrinter(kTicket, {{"location", "x"}, {"status", "offline"}}), ControlError)
+  EXPECT_THROW(control().ChangePrinter(kTicket, {{"location", "x"}, {"status", "offline"}}), ControlError)
       << "a status that is neither a number nor a list";
-  EXPECT_THROW(control().SetPrinter(kTicket, {{"location", "x"}, {"colour", 1}}), ControlError);
-  EXPECT_THROW(control().SetPrinter(kTicket, {{"port", "LPT7:"}}), ControlError);
-  EXPECT_THROW(control().SetPrinter("Nobody", {{"status", 0}}), ControlError);
-  EXPECT_THROW(control().SetPrinter(kTicket, {{"location", std::string(300, 'x')}}), ControlError);
+  EXPECT_THROW(control().ChangePrinter(kTicket, {{"location", "x"}, {"colour", 1}}), ControlError);
+  EXPECT_THROW(control().ChangePrinter(kTicket, {{"port", "LPT7:"}}), ControlError);
+  EXPECT_THROW(control().ChangePrinter("Nobody", {{"status", 0}}), ControlError);
+  EXPECT_THROW(control().ChangePrinter(kTicket, {{"location", std::string(300, 'x')}}), ControlError);
   EXPECT_THROW(control().AddPrinter({{"name", kBoarding}, {"port", "LPT1:"},
                                      {"driver", {{"name", "D"}, {"path", "d"}}}}),
                ControlError);
@@ -194,6 +194,26 @@ TEST_F(Daemon, JobsAndDevicesChangeAtRunTime) {
   EXPECT_EQ(device["faults"], json::array({"paper_out", "low_paper"}));
   control().SetDevice("COM1:", {{"model", "VNQ-2002"}});
   EXPECT_EQ(control().Devices().size(), 3u);
+}
+
+TEST_F(Daemon, ReceivedBytesAndRefusalsThroughTheControlApi) {
+  EXPECT_EQ(control().Received("USB001"), "");
+  EXPECT_EQ(control().Received("COM1:"), "") << "a port without a device has received nothing";
+  EXPECT_THROW(control().Received("LPT7:"), qxsim::ControlError);
+  const json refused = control().Send({{"op", "received"}, {"port", "USB001"}, {"clear", "yes"}});
+  EXPECT_EQ(refused["ok"], false);
+  control().ChangePrinter(kBoarding, {{"refuse_start_doc", 21}, {"refuse_delete", true}});
+  json p = control().Printer(kBoarding);
+  EXPECT_EQ(p["refuse_start_doc"], 21);
+  EXPECT_EQ(p["refuse_delete"], 5);
+  EXPECT_EQ(p["refuse_set"], 0);
+  const json bad = control().Send({{"op", "set_printer"}, {"name", kBoarding}, {"refuse_write", -1}, {"location", "x"}});
+  EXPECT_EQ(bad["ok"], false);
+  EXPECT_EQ(control().Printer(kBoarding)["location"], p["location"]) << "a refused change changes nothing";
+  const json ports = control().Ports();
+  EXPECT_EQ(ports[0]["received"], 0);
+  control().Reset();
+  EXPECT_EQ(control().Printer(kBoarding)["refuse_start_doc"], 0);
 }
 
 TEST_F(Daemon, MonitorRequestsNameAPortWithAMonitor) {

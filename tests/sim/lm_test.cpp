@@ -173,14 +173,14 @@ TEST_F(Monitor, ReservedByteCountsOnlyInTheChecksum) {
 }
 
 TEST_F(Monitor, ReportsThePrinterItIsGiven) {
-  monitor_->SetPrinter("QX Other");
+  monitor_->SetPrinterName("QX Other");
   EXPECT_EQ(Transact(kAskPrinter),
             Bytes("\x03\x00\x00\x09\x02\x51\x58\x20\x4f\x74\x68\x65\x72\x00\x02\xd9"));
   EXPECT_EQ(monitor_->info().printer, "QX Other");
 }
 
 TEST_F(Monitor, CutsATextToTheLibrarysReadBuffer) {
-  monitor_->SetPrinter(std::string(5000, 'P'));
+  monitor_->SetPrinterName(std::string(5000, 'P'));
   const std::string reply = Transact(kAskPrinter);
   ASSERT_EQ(reply.size(), 1024u);
   EXPECT_EQ(reply.substr(0, 5), Bytes("\x03\x00\x03\xf9\x02"));  // 1017 payload bytes

@@ -43,6 +43,20 @@ TEST_F(Qxsimctl, ListsPrintersForAPerson) {
   EXPECT_NE(run.out.find("Office Laser MFP\n"), std::string::npos) << run.out;
 }
 
+TEST_F(Qxsimctl, ShowsWhatADeviceReceivedAndSetsRefusals) {
+  EXPECT_EQ(Ctl(dir(), "device USB001 received").out, "USB001 received 0 bytes\n");
+  EXPECT_EQ(Ctl(dir(), "device LPT7: received").status, 1);
+  EXPECT_EQ(Ctl(dir(), "device USB001 received hex").status, 2);
+  const CtlRun set = Ctl(dir(), "printer 'QX ZDA-38 Ticket Printer' set refuse-set=on refuse-write=21 "
+                                "refuse-start-doc=off refuse-delete=5");
+  EXPECT_EQ(set.status, 0) << set.out;
+  const json p = control().Printer("QX ZDA-38 Ticket Printer");
+  EXPECT_EQ(p["refuse_set"], 5);
+  EXPECT_EQ(p["refuse_write"], 21);
+  EXPECT_EQ(p["refuse_start_doc"], 0);
+  EXPECT_EQ(p["refuse_delete"], 5);
+}
+
 TEST_F(Qxsimctl, JsonIsTheDaemonsReply) {
   const CtlRun run = Ctl(dir(), "--json monitors");
   ASSERT_EQ(run.status, 0) << run.out;

@@ -137,6 +137,54 @@ TEST_F(Garbage, SpoolerRefusesOutOfRangeValuesWithWin32Errors) {
   }
 }
 
+// The job and settings calls on an open handle, with every field wrong in
+// turn: errors, and the world (its queues, device modes) as it was.
+TEST_F(Garbage, JobAndSettingsRequestsWithBadFieldsChangeNothing) {
+  Raw c(dir(), qxsim::kSpoolerSocket);
+  ASSERT_TRUE(c.connected());
+  c.SendFrame(R"({"op": "open_printer", "name": "QX ZDA-38 Ticket Printer", "access": 983052})");
+  const json opened = c.Reply();
+  ASSERT_EQ(opened["error"], 0);
+  const uint64_t h = opened["handle"].get<uint64_t>();
+  const std::string devmode_short(100, 'a');
+  const std::vector<json> requests = {
+      {{"op", "set_printer"}, {"handle", h}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"devmode", "zz"}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"devmode", devmode_short}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"devmode", std::string(400, '0')}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"location", 5}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"priority", 0}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"port", "LPT7:"}},
+      {{"op", "set_printer"}, {"handle", h}, {"level", 2}, {"command", 0}, {"location", std::string(300, 'l')}},
+      {{"op", "set_printer"}, {"handle", 999}, {"level", 2}, {"command", 0}},
+      {{"op", "document_properties"}},
+      {{"op", "start_doc"}, {"handle", h}, {"document", 12}},
+      {{"op", "start_doc"}, {"handle", h}, {"datatype", "EMF"}},
+      {{"op", "start_page"}, {"handle", h}},
+      {{"op", "write"}, {"handle", h}, {"data", "00"}},
+      {{"op", "end_doc"}, {"handle", h}},
+      {{"op", "abort"}, {"handle", h}},
+      {{"op", "enum_jobs"}, {"handle", h}, {"first", -1}, {"count", 1}},
+      {{"op", "set_job"}, {"handle", h}, {"job", 1}, {"command", 5}},
+      {{"op", "set_job"}, {"handle", h}, {"job", "one"}, {"command", 5}},
+  };
+  for (const json& r : requests) {
+    c.SendFrame(r.dump());
+    const json reply = c.Reply();
+    ASSERT_TRUE(reply.is_object()) << r.dump().substr(0, 200);
+    EXPECT_NE(reply["error"], 0) << r.dump().substr(0, 200);
+  }
+  // A started document takes only hexadecimal bytes; then it goes again.
+  c.SendFrame(json({{"op", "start_doc"}, {"handle", h}, {"document", "x"}}).dump());
+  ASSERT_EQ(c.Reply()["error"], 0);
+  for (const json& data : {json("abc"), json("zz"), json(7)}) {
+    c.SendFrame(json({{"op", "write"}, {"handle", h}, {"data", data}}).dump());
+    EXPECT_EQ(c.Reply()["error"], ERROR_INVALID_PARAMETER) << data.dump();
+  }
+  c.SendFrame(json({{"op", "close_printer"}, {"handle", h}}).dump());
+  EXPECT_EQ(c.Reply()["error"], 0);
+}
+
 TEST_F(Garbage, ControlAnswersBadRequestsWithAnError) {
   Raw c(dir(), qxsim::kControlSocket);
   ASSERT_TRUE(c.connected());

@@ -167,7 +167,12 @@ const std::string kJobIds = WithPrinter(R"(, "jobs": [{"id": 4, "document": "a"}
 const std::string kMonitorKey =
     WithPrinter(R"(, "driver": {"name": "D", "path": "d", "language_monitor": {"name": "M", "speed": 1}})");
 
+const std::string kRefuseSet = WithPrinter(R"(, "refuse_set": "yes")");
+const std::string kRefuseWrite = WithPrinter(R"(, "refuse_write": -5)");
+
 const BadWorld kBadWorlds[] = {
+    {"refusal of the wrong type", kRefuseSet.c_str(), "printers[0].refuse_set: must be an integer"},
+    {"negative refusal", kRefuseWrite.c_str(), "printers[0].refuse_write: must be an integer from 0"},
     {"not JSON", R"({"ports": [)", "not valid JSON"},
     {"not an object", R"([1, 2])", "world: must be an object"},
     {"unknown top-level key", kUnknownTop.c_str(), "printerz: unknown key"},
@@ -207,6 +212,23 @@ const BadWorld kBadWorlds[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(BadFiles, RejectedWorld, ::testing::ValuesIn(kBadWorlds));
+
+TEST(WorldFile, RefusalSwitchesLoadAndWriteBack) {
+  const World w = LoadWorldText(std::string(R"({"ports": ["LPT1:"], "printers": [{)") + kPrinter +
+                                R"(, "refuse_set": true, "refuse_start_doc": 21, "refuse_write": false,
+                                      "refuse_delete": 5}]})");
+  const qxsim::Printer& p = w.printers[0];
+  EXPECT_EQ(p.refuse_set_error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(p.refuse_start_doc_error, 21u);
+  EXPECT_EQ(p.refuse_write_error, 0u);
+  EXPECT_EQ(p.refuse_delete_error, 5u);
+  EXPECT_EQ(p.refuse_open_error, 0u);
+  const nlohmann::json back = PrinterToJson(p);
+  EXPECT_EQ(back["refuse_set"], 5);
+  EXPECT_EQ(back["refuse_start_doc"], 21);
+  EXPECT_EQ(back["refuse_write"], 0);
+  EXPECT_EQ(WorldToJson(ParseWorld(WorldToJson(w))), WorldToJson(w));
+}
 
 // The daemon reports a bad file by its name and the place in it, and exits 2.
 TEST(WorldFile, DaemonRefusesABadFileNamingThePath) {

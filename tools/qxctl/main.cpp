@@ -12,6 +12,8 @@
 
 #include "core/discovery.h"
 #include "core/state.h"
+#include "qxctl.h"
+#include "settings.h"
 #include "sim.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
@@ -20,35 +22,10 @@ namespace {
 
 using qx::g_state;
 
+using qxctl::JsonText;
+using qxctl::ResultText;
 using qxctl::Options;
 
-// Escapes a text for a JSON string value.
-std::string JsonText(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-const char* ResultText(QXRESULT rc) {
-  const char* name = qxResultName(rc);
-  return name != nullptr ? name : "unknown result";
-}
 
 const char* PlatformName(DWORD id) {
   switch (id) {
@@ -70,7 +47,6 @@ class Attached {
 };
 
 int CmdVersion(const Options& options, const std::vector<std::string>&) {
-  Attached library;
   char version[64] = {};
   DWORD length = 0;
   if (!qxGetDLLVersion(version, sizeof version, &length)) {
@@ -112,7 +88,6 @@ std::string DefaultPrinterName() {
 }
 
 int CmdPrinters(const Options& options, const std::vector<std::string>&) {
-  Attached library;
   DWORD needed = 0;
   LONG count = QX_COUNT_QUERY;
   QXRESULT rc = qxEnumPrinters(nullptr, 0, 2, &needed, &count);
@@ -163,7 +138,6 @@ int CmdPrinters(const Options& options, const std::vector<std::string>&) {
 }
 
 int CmdCurrent(const Options& options, const std::vector<std::string>&) {
-  Attached library;
   const bool lm = g_state.lmAvailable != 0;
   if (options.json) {
     std::printf("{\"printer\": %s, \"port\": %s, \"driver\": %s, \"pipe\": %s, "
@@ -183,7 +157,6 @@ int CmdCurrent(const Options& options, const std::vector<std::string>&) {
 }
 
 int CmdSheets(const Options& options, const std::vector<std::string>&) {
-  Attached library;
   const qx::TicketSheetTable& table = g_state.sheets;
   if (options.json) std::printf("[");
   for (WORD i = 0; i < table.count; ++i) {
@@ -212,16 +185,31 @@ struct Command {
   const char* args;
   const char* help;
   int (*run)(const Options&, const std::vector<std::string>&);
+  bool library;  // runs with the library attached
 };
 
+int CmdSheetsOrDriver(const Options& options, const std::vector<std::string>& args) {
+  if (args.size() == 1 && args[0] == "--driver") return qxctl::CmdDriverSheets(options);
+  return CmdSheets(options, args);
+}
+
 const Command kCommands[] = {
-    {"version", "", "library version, operating-system version and NT flag", CmdVersion},
+    {"version", "", "library version, operating-system version and NT flag", CmdVersion, true},
     {"printers", "", "the installed printers; marks the maker's, the default and the current one",
-     CmdPrinters},
-    {"current", "", "the current printer, its port, driver, pipe and language monitor", CmdCurrent},
-    {"sheets", "", "the ticket sheets of the current printer's driver", CmdSheets},
+     CmdPrinters, true},
+    {"current", "", "the current printer, its port, driver, pipe and language monitor", CmdCurrent, true},
+    {"sheets", "[--driver]", "the ticket sheets of the current printer (--driver: all its driver's sheets)",
+     CmdSheetsOrDriver, true},
+    {"sheet", "WIDTHxLENGTH", "set the closest sheet to a size in inches, e.g. 3.25x6", qxctl::CmdSheet, true},
+    {"orientation", "portrait|landscape", "set the current printer's orientation", qxctl::CmdOrientation, true},
+    {"bins", "", "the output bins of the current printer's driver", qxctl::CmdBins, true},
+    {"bin", "NAME | --id N", "set the output bin by name or by code", qxctl::CmdBin, true},
+    {"print-raw", "FILE [--name DOC]", "send a file's bytes to the current printer as a raw document",
+     qxctl::CmdPrintRaw, true},
+    {"jobs", "[--delete NAME]", "the current printer's queued jobs, or delete those named NAME",
+     qxctl::CmdJobs, true},
     {"sim", "start [--world FILE]|stop|status", "run the simulated world in the background",
-     qxctl::CmdSim},
+     qxctl::CmdSim, false},
 };
 
 void PrintHelp(FILE* out) {
@@ -267,9 +255,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (const Command& c : kCommands) {
-    if (args[0] == c.name) {
-      return c.run(options, std::vector<std::string>(args.begin() + 1, args.end()));
-    }
+    if (args[0] != c.name) continue;
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (!c.library) return c.run(options, rest);
+    Attached library;
+    return c.run(options, rest);
   }
   std::fprintf(stderr, "qxctl: unknown command '%s' (try qxctl --help)\n", args[0].c_str());
   return 2;

@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace qxctl {
+#include "qxctl.h"
 
-struct Options {
-  bool json = false;
-};
+namespace qxctl {
 
 int CmdSim(const Options& options, const std::vector<std::string>& args);
 

@@ -1,0 +1,127 @@
+// Raw pass-through printing through the spooler.
+#include "bypass/raw.h"
+
+#include <qxdll.h>
+
+#include <cstring>
+
+#include "core/log.h"
+#include "core/resources.h"
+#include "core/state.h"
+
+namespace {
+
+// The one raw document of the process: an open printer with a started
+// document and page, or null.
+HANDLE g_bypass = nullptr;
+
+// Ends whatever of the document was started and closes the printer.
+void Abandon(bool pageStarted) {
+  if (pageStarted) EndPagePrinter(g_bypass);
+  EndDocPrinter(g_bypass);
+  ClosePrinter(g_bypass);
+  g_bypass = nullptr;
+}
+
+}  // namespace
+
+namespace qx {
+
+BOOL DeletePrintJobs(LPCSTR docName) {
+  PrinterHandle printer;
+  if (!printer.Open(g_state.printerName, PRINTER_ALL_ACCESS)) return 0;
+
+  DWORD jobs = 0;
+  {
+    DWORD needed = 0;
+    GetPrinterA(printer.get(), 2, nullptr, 0, &needed);
+    if (needed == 0) return 0;
+    GlobalBlock record(needed);
+    if (!record || !GetPrinterA(printer.get(), 2, record.get(), needed, &needed)) return 0;
+    jobs = record.as<PRINTER_INFO_2A>()->cJobs;
+  }
+  if (jobs == 0) return 1;
+
+  DWORD needed = 0;
+  DWORD returned = 0;
+  EnumJobsA(printer.get(), 0, jobs, 1, nullptr, 0, &needed, &returned);
+  if (needed == 0) return 0;
+  GlobalBlock list(needed);
+  if (!list || !EnumJobsA(printer.get(), 0, jobs, 1, list.get(), needed, &needed, &returned)) return 0;
+
+  const auto* job = list.as<JOB_INFO_1A>();
+  for (DWORD i = 0; i < returned; ++i) {
+    const char* document = job[i].pDocument != nullptr ? job[i].pDocument : "";
+    if (docName != nullptr && std::strcmp(document, docName) != 0) continue;
+    if (!SetJobA(printer.get(), job[i].JobId, 0, nullptr, JOB_CONTROL_DELETE)) {
+      LogLevel(1, "DeletePrintJobs - Failed to Delete Job (%u):\"%s\"", static_cast<unsigned>(job[i].JobId),
+               document);
+    }
+  }
+  return 1;
+}
+
+}  // namespace qx
+
+extern "C" {
+
+BOOL QXAPI qxPrintBypassOpenPrinter(LPCSTR docName) {
+  // One raw document at a time: a second open would lose the first one's
+  // printer handle and leave its job unfinished in the spooler.
+  if (g_bypass != nullptr) return 0;
+  HANDLE printer = nullptr;
+  PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  if (!OpenPrinterA(qx::g_state.printerName, &printer, &defaults) || printer == nullptr) return 0;
+  g_bypass = printer;
+
+  char datatype[] = "RAW";
+  DOC_INFO_1A doc = {const_cast<LPSTR>(docName), nullptr, datatype};
+  if (StartDocPrinterA(g_bypass, 1, reinterpret_cast<LPBYTE>(&doc)) == 0) {
+    ClosePrinter(g_bypass);
+    g_bypass = nullptr;
+    return 0;
+  }
+  if (!StartPagePrinter(g_bypass)) {
+    Abandon(false);
+    return 0;
+  }
+  return 1;
+}
+
+BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length) {
+  if (g_bypass == nullptr || length < 0 || (data == nullptr && length != 0)) return 0;
+  DWORD written = 0;
+  if (!WritePrinter(g_bypass, const_cast<LPVOID>(data), static_cast<DWORD>(length), &written)) {
+    // A refused write leaves no open job behind.
+    Abandon(true);
+    return 0;
+  }
+  // A short write leaves the document open for the caller to finish.
+  return written == static_cast<DWORD>(length) ? 1 : 0;
+}
+
+BOOL QXAPI qxPrintBypassClosePrinter(void) {
+  if (g_bypass == nullptr) return 0;
+  if (!EndPagePrinter(g_bypass)) {
+    EndDocPrinter(g_bypass);
+    ClosePrinter(g_bypass);
+    g_bypass = nullptr;
+    return 0;
+  }
+  const BOOL ended = EndDocPrinter(g_bypass);
+  ClosePrinter(g_bypass);
+  g_bypass = nullptr;
+  return ended ? 1 : 0;
+}
+
+BOOL QXAPI qxPrintBypassPrintDocument(LPCSTR docName, LPCVOID data, LONG length) {
+  if (!qxPrintBypassOpenPrinter(docName)) return 0;
+  if (!qxPrintBypassWritePrinter(data, length)) {
+    // Still open after a short write (or refused arguments): finish it.
+    if (g_bypass != nullptr) Abandon(true);
+    return 0;
+  }
+  return qxPrintBypassClosePrinter();
+}
+
+}  // extern "C"

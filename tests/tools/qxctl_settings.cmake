@@ -1,0 +1,46 @@
+# qxctl changes the current printer's settings and prints raw documents on a
+# world it starts itself; qxsimctl shows the results:
+#   cmake -DQXCTL=<qxctl> -DQXSIMCTL=<qxsimctl> -DDIR=<fresh folder> -DDATA=<file> -P qxctl_settings.cmake
+set(ENV{QX_SIM_DIR} ${DIR})
+file(REMOVE_RECURSE ${DIR})
+
+function(run expect_rc out_var)
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL expect_rc)
+    message(FATAL_ERROR "${ARGN}: exit ${rc}, expected ${expect_rc}\n${out}${err}")
+  endif()
+  set(${out_var} "${out}${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect text pattern)
+  if(NOT text MATCHES "${pattern}")
+    message(FATAL_ERROR "expected /${pattern}/ in:\n${text}")
+  endif()
+endfunction()
+
+set(ticket "QX ZDA-38 Ticket Printer")
+run(0 out ${QXCTL} sim start)
+
+run(0 out ${QXCTL} sheet 3.25x6)
+expect("${out}" "sheet set to 3.25 x 6.00 in \\(matched\\)")
+run(0 out ${QXCTL} sheet 3.333x6)
+expect("${out}" "closest; the size asked for is not offered")
+run(0 out ${QXCTL} orientation landscape)
+run(0 out ${QXCTL} bin "Rear Feed")
+run(0 out ${QXSIMCTL} printer ${ticket})
+expect("${out}" "orientation 2, paper 259 .*bin 2")
+run(0 out ${QXCTL} bin --id 4)
+run(1 out ${QXCTL} bin "rear feed")
+expect("${out}" "QX_ERR_BIN_NOT_FOUND")
+run(0 out ${QXSIMCTL} printer ${ticket})
+expect("${out}" "orientation 2, paper 259 .*bin 4")
+run(0 out ${QXCTL} bins)
+expect("${out}" "    2  Rear Feed")
+
+run(0 out ${QXCTL} print-raw ${DATA} --name "Ticket 7")
+expect("${out}" "sent 8 bytes to QX ZDA-38 Ticket Printer as \"Ticket 7\"")
+run(0 out ${QXSIMCTL} device USB001 received)
+expect("${out}" "48 45 4c 4c 4f 1b 49 53")
+
+run(0 out ${QXCTL} sim stop)
+file(REMOVE_RECURSE ${DIR})
