@@ -438,6 +438,21 @@ bool MergeDevmode(std::vector<uint8_t>& current, const std::vector<uint8_t>& inp
   return true;
 }
 
+// The level and buffer checks every query makes before asking the spooler:
+// an unknown level is ERROR_INVALID_LEVEL, a null buffer with a nonzero size
+// ERROR_INVALID_USER_BUFFER.
+bool QueryArgumentsValid(bool levelKnown, const void* buffer, DWORD size) {
+  if (!levelKnown) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return false;
+  }
+  if (buffer == nullptr && size != 0) {
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 }  // namespace qxplat
 
@@ -462,14 +477,7 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
     return FALSE;
   }
   *pcReturned = 0;
-  if (!PrinterLevelKnown(Level)) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  if (pPrinterEnum == nullptr && cbBuf != 0) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
+  if (!QueryArgumentsValid(PrinterLevelKnown(Level), pPrinterEnum, cbBuf)) return FALSE;
   json request = {{"op", "enum_printers"}, {"flags", Flags}, {"level", Level}, {"name", nullptr}};
   if ((Flags & PRINTER_ENUM_NAME) && Name != nullptr) {
     if (std::strlen(Name) > kMaxPrinterName) {
@@ -565,14 +573,7 @@ BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (!PrinterLevelKnown(Level)) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  if (pPrinter == nullptr && cbBuf != 0) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
+  if (!QueryArgumentsValid(PrinterLevelKnown(Level), pPrinter, cbBuf)) return FALSE;
   json reply;
   if (!Request(printer->dir(), {{"op", "get_printer"}, {"handle", printer->id()}, {"level", Level}}, reply)) {
     return FALSE;
@@ -600,14 +601,7 @@ BOOL WINAPI GetPrinterDriverA(HANDLE hPrinter, LPSTR pEnvironment, DWORD Level, 
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (Level < 1 || Level > 3) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  if (pDriverInfo == nullptr && cbBuf != 0) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
+  if (!QueryArgumentsValid(Level >= 1 && Level <= 3, pDriverInfo, cbBuf)) return FALSE;
   json request = {{"op", "get_printer_driver"}, {"handle", printer->id()}, {"level", Level}, {"environment", nullptr}};
   if (pEnvironment != nullptr) {
     if (std::strlen(pEnvironment) > kMaxPrinterName) {
@@ -957,14 +951,7 @@ BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
     return FALSE;
   }
   *pcReturned = 0;
-  if (Level != 1) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  if (pJob == nullptr && cbBuf != 0) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
+  if (!QueryArgumentsValid(Level == 1, pJob, cbBuf)) return FALSE;
   json reply;
   if (!HandleRequest(*printer, {{"op", "enum_jobs"}, {"first", FirstJob}, {"count", NoJobs}}, reply)) return FALSE;
   const json& jobs = Member(reply, "jobs");

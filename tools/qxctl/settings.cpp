@@ -34,6 +34,30 @@ std::string Entry(const char* entry, size_t size) {
   return std::string(entry, strnlen(entry, size));
 }
 
+// Lists a driver's codes and names, as qxEnumBins and qxEnumSheetSizes give
+// them: count query, then fill, with entrySize-byte names.
+using ListExport = QXRESULT(QXAPI*)(LPSTR, WORD*, LONG*);
+int PrintDriverList(const Options& options, ListExport list, size_t entrySize, const char* what) {
+  LONG count = QX_COUNT_QUERY;
+  QXRESULT rc = list(nullptr, nullptr, &count);
+  if (rc != QX_ERR_OK || count < 0) return Report(rc != QX_ERR_OK ? rc : QX_ERR_FAILED, "", what);
+  std::vector<char> names(size_t(count) * entrySize + 1);
+  std::vector<WORD> codes(size_t(count) + 1);
+  rc = list(names.data(), codes.data(), &count);
+  if (rc != QX_ERR_OK) return Report(rc, "", what);
+  if (options.json) std::printf("[");
+  for (LONG i = 0; i < count; ++i) {
+    const std::string name = Entry(&names[size_t(i) * entrySize], entrySize);
+    if (options.json) {
+      std::printf("%s{\"code\": %u, \"name\": %s}", i ? ", " : "", codes[i], JsonText(name).c_str());
+    } else {
+      std::printf("%5u  %s\n", codes[i], name.c_str());
+    }
+  }
+  if (options.json) std::printf("]\n");
+  return 0;
+}
+
 }  // namespace
 
 int CmdOrientation(const Options&, const std::vector<std::string>& args) {
@@ -46,27 +70,7 @@ int CmdOrientation(const Options&, const std::vector<std::string>& args) {
 }
 
 int CmdBins(const Options& options, const std::vector<std::string>&) {
-  LONG count = QX_COUNT_QUERY;
-  QXRESULT rc = qxEnumBins(nullptr, nullptr, &count);
-  if (rc != QX_ERR_OK || count < 0) {
-    std::fprintf(stderr, "qxctl: the driver lists no bins\n");
-    return 1;
-  }
-  std::vector<char> names(size_t(count) * 24 + 1);
-  std::vector<WORD> codes(size_t(count) + 1);
-  rc = qxEnumBins(names.data(), codes.data(), &count);
-  if (rc != QX_ERR_OK) return Report(rc, "", "bins");
-  if (options.json) std::printf("[");
-  for (LONG i = 0; i < count; ++i) {
-    const std::string name = Entry(&names[size_t(i) * 24], 24);
-    if (options.json) {
-      std::printf("%s{\"code\": %u, \"name\": %s}", i ? ", " : "", codes[i], JsonText(name).c_str());
-    } else {
-      std::printf("%5u  %s\n", codes[i], name.c_str());
-    }
-  }
-  if (options.json) std::printf("]\n");
-  return 0;
+  return PrintDriverList(options, qxEnumBins, 24, "bins");
 }
 
 int CmdBin(const Options&, const std::vector<std::string>& args) {
@@ -103,24 +107,7 @@ int CmdSheet(const Options& options, const std::vector<std::string>& args) {
 }
 
 int CmdDriverSheets(const Options& options) {
-  LONG count = QX_COUNT_QUERY;
-  QXRESULT rc = qxEnumSheetSizes(nullptr, nullptr, &count);
-  if (rc != QX_ERR_OK || count < 0) return Report(rc != QX_ERR_OK ? rc : QX_ERR_FAILED, "", "driver sheets");
-  std::vector<char> names(size_t(count) * 64 + 1);
-  std::vector<WORD> codes(size_t(count) + 1);
-  rc = qxEnumSheetSizes(names.data(), codes.data(), &count);
-  if (rc != QX_ERR_OK) return Report(rc, "", "driver sheets");
-  if (options.json) std::printf("[");
-  for (LONG i = 0; i < count; ++i) {
-    const std::string name = Entry(&names[size_t(i) * 64], 64);
-    if (options.json) {
-      std::printf("%s{\"code\": %u, \"name\": %s}", i ? ", " : "", codes[i], JsonText(name).c_str());
-    } else {
-      std::printf("%5u  %s\n", codes[i], name.c_str());
-    }
-  }
-  if (options.json) std::printf("]\n");
-  return 0;
+  return PrintDriverList(options, qxEnumSheetSizes, 64, "driver sheets");
 }
 
 int CmdPrintRaw(const Options&, const std::vector<std::string>& args) {
