@@ -527,6 +527,8 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
     if (p.refuse_write_error != 0) throw SpoolerError{p.refuse_write_error, "the printer refuses the bytes"};
     std::vector<uint8_t> bytes;
     if (!FromHex(hex, bytes)) throw BadRequest("\"data\" must be hexadecimal digits");
+    // A printer with a write limit takes only the first bytes: a short write.
+    if (p.write_limit != 0 && bytes.size() > p.write_limit) bytes.resize(p.write_limit);
     if (job.data.size() + bytes.size() > kMaxJobBytes) {
       throw SpoolerError{ERROR_NOT_ENOUGH_MEMORY, "the job is as large as a job can be"};
     }
@@ -798,6 +800,11 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
                                                     [&](const RefusalKey& k) { return key == k.key; });
                  refusal != std::end(kRefusalKeys)) {
         changed.*refusal->error = ParseRefusal(v, key);
+      } else if (key == "write_limit") {
+        if (!v.is_number_unsigned() || v.get<uint64_t>() > 0xFFFFFFFFu) {
+          throw BadRequest("\"write_limit\" must be a byte count");
+        }
+        changed.write_limit = v.get<DWORD>();
       } else if (key == "location" || key == "comment") {
         const std::string text = Text(request, key.c_str(), kMaxTextLength);
         (key == "location" ? changed.location : changed.comment) = text;

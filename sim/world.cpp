@@ -624,6 +624,7 @@ Printer ParsePrinter(const json& object, const World& world, const std::string& 
   for (const RefusalKey& k : kRefusalKeys) {
     if (const json* refuse = r.Find(k.key)) p.*k.error = ParseRefusal(*refuse, r.At(k.key));
   }
+  p.write_limit = static_cast<DWORD>(r.Integer("write_limit", 0, 0, 0xFFFFFFFF));
   r.Done();
   return p;
 }
@@ -835,6 +836,7 @@ json PrinterToJson(const Printer& p) {
       {"jobs", json::array()},
   };
   for (const RefusalKey& k : kRefusalKeys) j[k.key] = p.*k.error;
+  j["write_limit"] = p.write_limit;
   for (const Sheet& s : p.sheets) {
     j["sheets"].push_back({{"name", s.name}, {"code", s.code}, {"width", s.width}, {"length", s.length}});
   }

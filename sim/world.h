@@ -137,6 +137,9 @@ struct Printer {
   DWORD refuse_start_doc_error = 0;
   DWORD refuse_write_error = 0;
   DWORD refuse_delete_error = 0;
+  // World file "write_limit": the most bytes one WritePrinter call takes
+  // (a short write reports fewer than it was given); 0 for no limit.
+  DWORD write_limit = 0;
 };
 
 // The refusal switches of a printer, by their world file key.

@@ -931,8 +931,12 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWr
     const DWORD piece = std::min(cbBuf - done, kWriteChunk);
     json reply;
     if (!HandleRequest(*printer, {{"op", "write"}, {"data", HexText(bytes + done, piece)}}, reply)) return FALSE;
-    done += piece;
+    // The spooler may take fewer bytes than it was given: a short write.
+    const json& taken = Member(reply, "written");
+    const DWORD took = taken.is_number_unsigned() ? std::min<DWORD>(taken.get<DWORD>(), piece) : piece;
+    done += took;
     *pcWritten = done;
+    if (took < piece) break;
   } while (done < cbBuf);
   return TRUE;
 }

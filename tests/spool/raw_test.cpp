@@ -74,6 +74,22 @@ TEST_F(RawPrinting, RefusedWriteEndsAndClosesTheDocument) {
   EXPECT_EQ(qxPrintBypassClosePrinter(), 0);
 }
 
+TEST_F(RawPrinting, ShortWriteLeavesTheDocumentOpen) {
+  control().ChangePrinter(kTicket, {{"write_limit", 3}});
+  ASSERT_EQ(qxPrintBypassOpenPrinter("short"), 1);
+  EXPECT_EQ(qxPrintBypassWritePrinter("abcdef", 6), 0);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 1);  // still open for the caller
+  EXPECT_EQ(qxPrintBypassWritePrinter("gh", 2), 1);
+  EXPECT_EQ(qxPrintBypassClosePrinter(), 1);
+  EXPECT_EQ(Received(), "abcgh");
+
+  // In one call the short document is finished and nothing stays open.
+  control().Received("USB001", true);
+  EXPECT_EQ(qxPrintBypassPrintDocument("short again", "wxyz", 4), 0);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  EXPECT_EQ(Received(), "wxy");
+}
+
 TEST_F(RawPrinting, BadArgumentsAreRefusedWithoutWriting) {
   ASSERT_EQ(qxPrintBypassOpenPrinter("bad"), 1);
   EXPECT_EQ(qxPrintBypassWritePrinter(nullptr, 4), 0);
