@@ -657,6 +657,16 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
   };
   const size_t nsheets = sheets.is_array() ? sheets.size() : 0;
   const size_t nbins = bins.is_array() ? bins.size() : 0;
+  // The 16-bit codes of a list's entries, one after another.
+  auto put_codes = [&](const json& list, size_t n) {
+    if (pOutput != nullptr) {
+      for (size_t i = 0; i < n; ++i) {
+        const WORD code = static_cast<WORD>(Signed(field(list[i], 1)));
+        std::memcpy(pOutput + i * sizeof(WORD), &code, sizeof code);
+      }
+    }
+    return static_cast<int>(n);
+  };
   switch (fwCapability) {
     case DC_PAPERNAMES:
       if (pOutput != nullptr) {
@@ -664,13 +674,7 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
       }
       return static_cast<int>(nsheets);
     case DC_PAPERS:
-      if (pOutput != nullptr) {
-        for (size_t i = 0; i < nsheets; ++i) {
-          const WORD code = static_cast<WORD>(Signed(field(sheets[i], 1)));
-          std::memcpy(pOutput + i * sizeof(WORD), &code, sizeof code);
-        }
-      }
-      return static_cast<int>(nsheets);
+      return put_codes(sheets, nsheets);
     case DC_PAPERSIZE:
       if (pOutput != nullptr) {
         for (size_t i = 0; i < nsheets; ++i) {
@@ -680,13 +684,7 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
       }
       return static_cast<int>(nsheets);
     case DC_BINS:
-      if (pOutput != nullptr) {
-        for (size_t i = 0; i < nbins; ++i) {
-          const WORD code = static_cast<WORD>(Signed(field(bins[i], 1)));
-          std::memcpy(pOutput + i * sizeof(WORD), &code, sizeof code);
-        }
-      }
-      return static_cast<int>(nbins);
+      return put_codes(bins, nbins);
     case DC_BINNAMES:
       if (pOutput != nullptr) {
         for (size_t i = 0; i < nbins; ++i) PutEntry(pOutput + i * 24, 24, name_of(bins[i]));

@@ -15,10 +15,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include "win32_expect.h"
 
 namespace {
-
-constexpr DWORD kUntouched = 0xdeadbeef;
 
 // A mutex handle closed at the end of the test.
 struct MutexHandle {

@@ -20,12 +20,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include "win32_expect.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-
-constexpr DWORD kUntouched = 0xdeadbeef;
 
 // Restores the environment variable, clock scale, OS version, code page and
 // faults that a test changes.

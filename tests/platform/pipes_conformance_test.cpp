@@ -13,27 +13,12 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include "win32_expect.h"
 
 namespace {
 
-constexpr DWORD kUntouched = 0xdeadbeef;
 constexpr DWORD kMessagePipe = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
 constexpr DWORD kBytePipe = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT;
-
-// A call that must fail with error: FALSE (EXPECT_FAILS) or
-// INVALID_HANDLE_VALUE (EXPECT_OPEN_FAILS), the last error preset to 0xdeadbeef.
-#define EXPECT_FAILS(call, error)                                  \
-  do {                                                             \
-    SetLastError(kUntouched);                                      \
-    EXPECT_FALSE(call);                                            \
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)) << #call; \
-  } while (0)
-#define EXPECT_OPEN_FAILS(call, error)                             \
-  do {                                                             \
-    SetLastError(kUntouched);                                      \
-    EXPECT_EQ((call), INVALID_HANDLE_VALUE);                       \
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)) << #call; \
-  } while (0)
 
 // A pipe name of this process, so that parallel runs never meet.
 std::string PipeName(const char* tag) {

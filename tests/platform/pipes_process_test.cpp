@@ -21,25 +21,12 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include "win32_expect.h"
 
 namespace {
 
-constexpr DWORD kUntouched = 0xdeadbeef;
 constexpr DWORD kMessagePipe = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
 const char* const kName = "\\\\.\\pipe\\QXNamedPipeUSB001";
-
-#define EXPECT_FAILS(call, error)                                  \
-  do {                                                             \
-    SetLastError(kUntouched);                                      \
-    EXPECT_FALSE(call);                                            \
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)) << #call; \
-  } while (0)
-#define EXPECT_OPEN_FAILS(call, error)                             \
-  do {                                                             \
-    SetLastError(kUntouched);                                      \
-    EXPECT_EQ((call), INVALID_HANDLE_VALUE);                       \
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)) << #call; \
-  } while (0)
 
 class PipeProcess : public ::testing::Test {
  protected:

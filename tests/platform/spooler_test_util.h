@@ -8,10 +8,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include "win32_expect.h"
 
 namespace spooler_test {
 
-constexpr DWORD kUntouched = 0xdeadbeef;
 constexpr const char* kTicket = "QX ZDA-38 Ticket Printer";
 constexpr const char* kBoarding = "QX ZDA24 Boarding Pass Printer";
 constexpr const char* kOffice = "Office Laser MFP";

@@ -20,13 +20,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include "../platform/win32_expect.h"
 
 namespace {
 
 using qxsim::LanguageMonitor;
 using qxsim::MonitorInfo;
 
-constexpr DWORD kUntouched = 0xdeadbeef;
 const char* const kPipe = "\\\\.\\pipe\\QXNamedPipeLPT1:";
 
 template <size_t N>
