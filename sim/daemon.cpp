@@ -135,6 +135,12 @@ bool FromHex(const std::string& text, std::vector<uint8_t>& bytes) {
   return true;
 }
 
+// The printer data value of that name, without regard to case.
+template <class P>
+auto FindDataValue(P& p, const std::string& name) {
+  return std::find_if(p.data.begin(), p.data.end(), [&](const auto& v) { return EqualNoCase(v.first, name); });
+}
+
 Job* FindJob(Printer& p, DWORD id) {
   for (Job& job : p.jobs) {
     if (job.id == id) return &job;
@@ -593,6 +599,48 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
       throw SpoolerError{ERROR_INVALID_LEVEL, "levels 1, 2, 4 and 5 are supported"};
     }
     return {{"error", 0}, {"printer", PrinterInfo(p, level == 2)}};
+  }
+
+  // Printer data: value names are matched without regard to case, as
+  // registry value names are; a rewrite keeps the name's first spelling.
+  if (op == "get_printer_data") {
+    const Printer& p = printer_of(request);
+    const std::string name = Text(request, "value", kMaxRequest);
+    auto it = FindDataValue(p, name);
+    if (it == p.data.end()) throw SpoolerError{ERROR_FILE_NOT_FOUND, "no such printer data value"};
+    return {{"error", 0}, {"type", it->second.type}, {"data", ToHex(it->second.bytes)}};
+  }
+
+  if (op == "set_printer_data") {
+    auto [h, p] = handle_of(request);
+    const std::string name = Text(request, "value", kMaxRequest);
+    const auto type = Unsigned(request, "type", 0xFFFFFFFFu);
+    std::vector<uint8_t> bytes;
+    if (!FromHex(Text(request, "data", kMaxRequest), bytes)) {
+      throw SpoolerError{ERROR_INVALID_PARAMETER, "data is not hexadecimal"};
+    }
+    if (!(h.access & PRINTER_ACCESS_ADMINISTER)) {
+      throw SpoolerError{ERROR_ACCESS_DENIED, "the handle was not opened to administer the printer"};
+    }
+    if (p.refuse_set_error != 0) throw SpoolerError{p.refuse_set_error, "the printer refuses changes"};
+    if (name.empty() || name.size() > kMaxTextLength) {
+      throw SpoolerError{ERROR_INVALID_PARAMETER, "value names are 1 to 259 characters"};
+    }
+    if (type != REG_DWORD && type != REG_SZ && type != REG_BINARY) {
+      throw SpoolerError{ERROR_INVALID_PARAMETER, "types REG_DWORD, REG_SZ and REG_BINARY are supported"};
+    }
+    if ((type == REG_DWORD && bytes.size() != 4) || (type == REG_SZ && (bytes.empty() || bytes.back() != 0)) ||
+        bytes.size() > kMaxDataBytes) {
+      throw SpoolerError{ERROR_INVALID_PARAMETER, "the data does not suit its type"};
+    }
+    auto it = FindDataValue(p, name);
+    if (it == p.data.end()) {
+      if (p.data.size() >= kMaxDataValues) throw SpoolerError{ERROR_NOT_ENOUGH_MEMORY, "too many values"};
+      it = p.data.emplace(name, DataValue{}).first;
+    }
+    it->second.type = static_cast<DWORD>(type);
+    it->second.bytes = std::move(bytes);
+    return {{"error", 0}};
   }
 
   if (op == "get_printer_driver") {

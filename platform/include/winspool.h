@@ -285,6 +285,10 @@ WINSPOOLAPI BOOL WINAPI AbortPrinter(HANDLE hPrinter);
 WINSPOOLAPI BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level,
                                   LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
 WINSPOOLAPI BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
+WINSPOOLAPI DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, LPBYTE pData,
+                                         DWORD nSize, LPDWORD pcbNeeded);
+WINSPOOLAPI DWORD WINAPI SetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, DWORD Type, LPBYTE pData,
+                                         DWORD cbData);
 
 QX_END_DECLS
 
@@ -297,5 +301,7 @@ QX_END_DECLS
 #define StartDocPrinter StartDocPrinterA
 #define EnumJobs EnumJobsA
 #define SetJob SetJobA
+#define GetPrinterData GetPrinterDataA
+#define SetPrinterData SetPrinterDataA
 
 #endif /* QX_WINSPOOL_H */

@@ -2,7 +2,7 @@
 // (winspool.drv): EnumPrintersA, OpenPrinterA, ClosePrinter, GetPrinterA,
 // SetPrinterA, GetPrinterDriverA, DeviceCapabilitiesA, DocumentPropertiesA,
 // the job calls (StartDocPrinterA to EndDocPrinter, AbortPrinter, EnumJobsA,
-// SetJobA) and, reached only through GetProcAddress, GetDefaultPrinterA. The spooler itself is the service of
+// SetJobA), GetPrinterDataA and SetPrinterDataA and, reached only through GetProcAddress, GetDefaultPrinterA. The spooler itself is the service of
 // the simulated world's daemon (simlink.h); these functions marshal its
 // answers into the Windows buffer conventions:
 //
@@ -1004,6 +1004,59 @@ BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
   return HandleRequest(*printer, {{"op", "set_job"}, {"job", JobId}, {"command", Command}}, reply) ? TRUE : FALSE;
 }
 
+// GetPrinterDataA - one printer data value of the printer's driver.
+//   pValueName (in): matched without regard to case. pType (out, may be
+//   null): REG_DWORD, REG_SZ or REG_BINARY. pData (out, nSize bytes, may be
+//   null when nSize is 0). pcbNeeded (out): the value's size, also when the
+//   buffer is too small.
+// Returns the error instead of setting it: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
+// (no such value), ERROR_MORE_DATA (nSize too small; nothing copied),
+// ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (null name or pcbNeeded),
+// RPC_S_SERVER_UNAVAILABLE.
+DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize,
+                             LPDWORD pcbNeeded) {
+  if (FaultPoint({}, "GetPrinterDataA", RPC_S_SERVER_UNAVAILABLE)) return GetLastError();
+  auto printer = LookupHandle<PrinterHandle>(hPrinter);
+  if (printer == nullptr) return ERROR_INVALID_HANDLE;
+  if (pValueName == nullptr || pcbNeeded == nullptr || std::strlen(pValueName) > kMaxRecordText) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  json reply;
+  const DWORD error = SimRequest(printer->dir(), {{"op", "get_printer_data"}, {"handle", printer->id()},
+                                                  {"value", pValueName}}, reply);
+  if (error != ERROR_SUCCESS) return error;
+  std::vector<uint8_t> bytes;
+  const std::string* hex = Text(reply, "data");
+  if (hex == nullptr || !DecodeHex(*hex, bytes) || bytes.size() > 0xFFFFFFFFu) return RPC_S_SERVER_UNAVAILABLE;
+  *pcbNeeded = static_cast<DWORD>(bytes.size());
+  if (pType != nullptr) *pType = Number(reply, "type");
+  if (nSize < bytes.size()) return ERROR_MORE_DATA;
+  if (pData == nullptr) return bytes.empty() ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+  std::memcpy(pData, bytes.data(), bytes.size());
+  return ERROR_SUCCESS;
+}
+
+// SetPrinterDataA - write a printer data value, creating it when missing.
+//   Type: REG_DWORD (cbData 4), REG_SZ (ending with its zero) or REG_BINARY;
+//   anything else, or data that does not suit the type: ERROR_INVALID_PARAMETER.
+// Returns the error: ERROR_SUCCESS, ERROR_ACCESS_DENIED (a handle opened
+// without PRINTER_ACCESS_ADMINISTER, or a printer set to refuse changes),
+// ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER, RPC_S_SERVER_UNAVAILABLE.
+DWORD WINAPI SetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, DWORD Type, LPBYTE pData, DWORD cbData) {
+  if (FaultPoint({}, "SetPrinterDataA", ERROR_ACCESS_DENIED)) return GetLastError();
+  auto printer = LookupHandle<PrinterHandle>(hPrinter);
+  if (printer == nullptr) return ERROR_INVALID_HANDLE;
+  if (pValueName == nullptr || std::strlen(pValueName) > kMaxRecordText || (pData == nullptr && cbData != 0) ||
+      cbData > 0x100000) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  json reply;
+  return SimRequest(printer->dir(),
+                    {{"op", "set_printer_data"}, {"handle", printer->id()}, {"value", pValueName},
+                     {"type", Type}, {"data", HexText(pData, cbData)}},
+                    reply);
+}
+
 }  // extern "C"
 
 namespace qxplat {
@@ -1032,7 +1085,9 @@ const bool g_registered = RegisterProc("winspool.drv", "GetDefaultPrinterA", Pro
                           RegisterProc("winspool.drv", "EndDocPrinter", Proc(&EndDocPrinter)) &&
                           RegisterProc("winspool.drv", "AbortPrinter", Proc(&AbortPrinter)) &&
                           RegisterProc("winspool.drv", "EnumJobsA", Proc(&EnumJobsA)) &&
-                          RegisterProc("winspool.drv", "SetJobA", Proc(&SetJobA));
+                          RegisterProc("winspool.drv", "SetJobA", Proc(&SetJobA)) &&
+                          RegisterProc("winspool.drv", "GetPrinterDataA", Proc(&GetPrinterDataA)) &&
+                          RegisterProc("winspool.drv", "SetPrinterDataA", Proc(&SetPrinterDataA));
 
 }  // namespace
 }  // namespace qxplat
