@@ -527,7 +527,11 @@ QX_EXPORT BOOL QXAPI qxLMGetDriverVersion(LPCSTR printerName, LPSTR text, DWORD 
  * QX_ERR_FAILED; status and information queries also fail on "printer not
  * responding" (QX_ERR_NO_RESPONSE) and "time-out" (QX_ERR_LM_TIMEOUT), which
  * printer commands accept as success. Every pipe export can also return
- * QX_ERR_PIPE_BUSY and QX_ERR_NO_PIPE from opening the pipe.
+ * QX_ERR_PIPE_BUSY and QX_ERR_NO_PIPE from opening the pipe, and
+ * QX_ERR_BAD_REPLY when the reply is not a frame at all (the caller's buffer
+ * is then left alone). Texts too long for one request give QX_ERR_BAD_LENGTH
+ * and null buffers, flags or lengths QX_ERR_NULL_ARG, both before anything is
+ * sent.
  *
  * Reply-text exports (those with a text buffer and its size) receive at most
  * size - 2 characters and a zero, one fewer than the buffer could hold; on
@@ -574,7 +578,8 @@ QX_EXPORT BOOL QXAPI qxLMPtrIsPipe(LPCSTR printerName);
 /*
  * qxLMSetPipeName - sets the pipe name every transaction uses until the
  * current printer changes.
- *   pipeName (in): at most 255 characters.
+ *   pipeName (in): a longer name is cut to 255 characters; null changes
+ *     nothing.
  * Returns 1.
  */
 QX_EXPORT BOOL QXAPI qxLMSetPipeName(LPCSTR pipeName);
@@ -601,7 +606,8 @@ QX_EXPORT BOOL QXAPI qxLMSetStatusTimeOut(DWORD timeout);
  * returns its answer.
  *   request (in), requestCount (in): 1 to 1024 bytes.
  *   reply (out), replySize (in): 1 to 1024; cleared before the reply arrives.
- *   replyLength (out): set to 0 first, then the reply's length.
+ *   replyLength (out): set to 0 first, then the number of reply bytes
+ *     delivered (at most replySize); null gives QX_ERR_BAD_ARG.
  *   reserved (in): accepted, no effect.
  * Returns QX_ERR_OK; QX_ERR_BAD_DATA, QX_ERR_BAD_LENGTH, QX_ERR_BAD_BUFFER or
  * QX_ERR_BAD_ARG for bad arguments (checked before the pipe is touched);
@@ -614,8 +620,8 @@ QX_EXPORT QXRESULT QXAPI qxLMRFIDPrinter(const BYTE *request, DWORD requestCount
 
 /*
  * qxLMPtrRFIDPrinter - qxLMRFIDPrinter for a named printer.
- *   printerName (in): null gives QX_ERR_BAD_ARG; a printer the spooler cannot
- *     open gives QX_ERR_NO_PIPE.
+ *   printerName (in): null, or 128 characters or more, gives QX_ERR_BAD_ARG;
+ *     a printer the spooler cannot open gives QX_ERR_NO_PIPE.
  *   the rest as for qxLMRFIDPrinter.
  */
 QX_EXPORT QXRESULT QXAPI qxLMPtrRFIDPrinter(LPCSTR printerName, const BYTE *request,
@@ -629,16 +635,17 @@ QX_EXPORT QXRESULT QXAPI qxLMPtrRFIDPrinter(LPCSTR printerName, const BYTE *requ
  *   reply (out), replySize (in): the reply bytes as the printer sent them,
  *     not terminated; decode them with qxParseStatus. Nothing is written past
  *     replySize; replies are at most 1017 bytes, so 1024 always suffice.
- *   replyLength (out): the reply's length.
+ *   replyLength (out): the number of reply bytes delivered.
  * Returns QX_ERR_OK or a pipe failure; the reply is delivered also when the
- * monitor marks it as failed.
+ * monitor marks it as failed. QX_ERR_NULL_ARG for a null reply or length.
  */
 QX_EXPORT QXRESULT QXAPI qxLMGetStatus(LONG requestIndex, BYTE *reply, DWORD replySize,
                                        DWORD *replyLength);
 
 /*
  * qxLMGetAddStatus - qxLMGetStatus with the caller's own inquiry.
- *   inquiry (in): the inquiry bytes, sent without the terminator.
+ *   inquiry (in): the inquiry bytes, sent without the terminator; at most
+ *     1015 (QX_ERR_BAD_LENGTH beyond).
  *   reply, replySize, replyLength: as for qxLMGetStatus.
  */
 QX_EXPORT QXRESULT QXAPI qxLMGetAddStatus(LPCSTR inquiry, BYTE *reply, DWORD replySize,
@@ -729,7 +736,8 @@ QX_EXPORT QXRESULT QXAPI qxLMWDSetup(BOOL firstFlag, BOOL secondFlag, LONG first
 
 /*
  * qxLMSetRegistryKey - has the monitor write a registry value.
- *   key (in): the value's name, at most 507 characters.
+ *   key (in): the value's name, at most 507 characters (QX_ERR_BAD_LENGTH
+ *     beyond).
  *   value (in).
  *   text (out), textSize (in): the monitor's reply text, or the failure in
  *     words; emptied first.
@@ -740,7 +748,8 @@ QX_EXPORT QXRESULT QXAPI qxLMSetRegistryKey(LPCSTR key, LONG value, LPSTR text, 
 
 /*
  * qxLMProgramFlash - has the monitor program the printer's flash from a file.
- *   fileName (in): the firmware file as the monitor sees it.
+ *   fileName (in): the firmware file as the monitor sees it, at most 1016
+ *     characters (QX_ERR_BAD_LENGTH beyond).
  *   flag (in): sent as "T" when nonzero, "F" when zero.
  *   text (out), textSize (in): the monitor's reply text, or the failure in
  *     words; emptied first. Follow the run with qxLMGetProgress.
@@ -751,7 +760,8 @@ QX_EXPORT QXRESULT QXAPI qxLMProgramFlash(LPCSTR fileName, BOOL flag, LPSTR text
 /*
  * qxLMGetProgress - a progress report from the monitor, such as the progress
  * text of a flash run (see qxLMParseFlashProgress).
- *   request (in): the request text, at most 127 characters.
+ *   request (in): the request text, at most 127 characters
+ *     (QX_ERR_BAD_LENGTH beyond).
  *   text (out), textSize (in): the reply text, or the failure in words;
  *     emptied first.
  *   replyLength (out): the reply's length, 0 when none was read.
@@ -772,8 +782,10 @@ QX_EXPORT QXRESULT QXAPI qxLMRefresh(void);
  *   text (in): "State,Max,Current,PassFail,Note", at most 1023 characters.
  *     Empty fields do not count, so "3,,7" gives State 3 and Max 7; Note ends
  *     at the next comma.
+ *     A longer text is cut to 1023 characters.
  *   progress (out): set to its initial values, then filled.
- * Returns QX_ERR_OK for any text.
+ * Returns QX_ERR_OK for any text; QX_ERR_NULL_ARG when text or progress is
+ * null (nothing written).
  */
 QX_EXPORT QXRESULT QXAPI qxLMParseFlashProgress(LPCSTR text, QX_FLASH_PROGRESS *progress);
 

@@ -96,29 +96,56 @@ void ControlClient::SetDevice(const std::string& port, const json& changes) cons
   request["port"] = port;
   Call(request);
 }
-std::string ControlClient::Received(const std::string& port, bool clear) const {
-  const json reply = Call({{"op", "received"}, {"port", port}, {"clear", clear}});
-  const json& data = reply["data"];
-  if (!data.is_string() || data.get_ref<const std::string&>().size() % 2 != 0) {
-    throw ControlError("qxsimd sent a received record that is not hexadecimal");
-  }
+namespace {
+
+// The bytes of a hexadecimal text from the daemon; what names them in the error.
+std::string Unhex(const json& data, const char* what) {
+  const std::string bad = std::string("qxsimd sent ") + what + " that is not hexadecimal";
+  if (!data.is_string() || data.get_ref<const std::string&>().size() % 2 != 0) throw ControlError(bad);
   const std::string& hex = data.get_ref<const std::string&>();
   auto digit = [&](char c) -> int {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    throw ControlError("qxsimd sent a received record that is not hexadecimal");
+    throw ControlError(bad);
   };
   std::string bytes;
   bytes.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
   return bytes;
 }
+
+}  // namespace
+
+std::string ControlClient::Received(const std::string& port, bool clear) const {
+  const json reply = Call({{"op", "received"}, {"port", port}, {"clear", clear}});
+  return Unhex(reply["data"], "a received record");
+}
 void ControlClient::Monitor(const std::string& port, const std::string& action) const {
   Call({{"op", "monitor"}, {"port", port}, {"action", action}});
 }
 void ControlClient::SetMonitorBusy(const std::string& port, bool busy) const {
   Call({{"op", "monitor"}, {"port", port}, {"action", "busy"}, {"busy", busy}});
+}
+void ControlClient::SetMonitor(const std::string& port, const json& changes) const {
+  json request = changes;
+  request["op"] = "set_monitor";
+  request["port"] = port;
+  Call(request);
+}
+void ControlClient::ScriptMonitor(const std::string& port, const json& script) const {
+  Call({{"op", "script_monitor"}, {"port", port}, {"script", script}});
+}
+std::vector<std::string> ControlClient::MonitorRequests(const std::string& port, bool clear) const {
+  const json reply = Call({{"op", "monitor_requests"}, {"port", port}, {"clear", clear}});
+  const json& list = reply["requests"];
+  if (!list.is_array()) throw ControlError("qxsimd sent a request log that is not a list");
+  std::vector<std::string> requests;
+  for (const json& message : list) requests.push_back(Unhex(message, "a request"));
+  return requests;
+}
+json ControlClient::MonitorState(const std::string& port) const {
+  return Call({{"op", "monitor_state"}, {"port", port}})["monitor"];
 }
 void ControlClient::Reset() const { Call({{"op", "reset"}}); }
 void ControlClient::Stop() const { Call({{"op", "stop"}}); }

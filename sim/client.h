@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -63,6 +64,35 @@ class ControlClient {
   // Language monitors: action "start", "stop" or "crash".
   void Monitor(const std::string& port, const std::string& action) const;
   void SetMonitorBusy(const std::string& port, bool busy) const;
+  // Monitor settings of the monitor on port; keys: "crc_error" (bool),
+  // "reload_on_devmode" (bool), "reload_on_job" (bool), "reply_delay_ms"
+  // (virtual ms before each reply), "flash_block_ms" (virtual ms per
+  // 512-byte flash block).
+  void SetMonitor(const std::string& port, const nlohmann::json& changes) const;
+  // The next replies of that monitor follow script; keys (all optional):
+  //  "reply_code" (0..255: use this reply code), "payload" (hex text: use
+  //  this payload), "bad_checksum" (bool: checksum off by one),
+  //  "lead_byte" (0..255: replace byte 0), "declared_length" (0..65535:
+  //  the length field says this, bytes sent unchanged), "reply_size"
+  //  (bytes: pad the reply message with zero bytes after the frame to this
+  //  total size, an over-long reply; a smaller size cuts the frame short),
+  //  "delay_ms" (virtual ms before this reply), "commands" (list of command
+  //  bytes the script applies to; absent: all), "times" (how many replies it
+  //  applies to; 0 or absent: until cleared). An empty object clears the
+  //  script.
+  void ScriptMonitor(const std::string& port, const nlohmann::json& script) const;
+  // The request frames the monitor received, oldest first, each the raw
+  // bytes of one message as read (std::string of bytes); clear empties the log.
+  std::vector<std::string> MonitorRequests(const std::string& port, bool clear = false) const;
+  // One monitor's state: {"port", "printer", "version", "running", "busy",
+  //  "crc_error", "reply_delay_ms", "flash_block_ms", "heartbeat",
+  //  "heartbeat_rate", "save_method", "wd_setup": [a,b,c,d], "aborts",
+  //  "resets", "reload_on_devmode", "reload_on_job", "reloads" (count of
+  //  reloads done), "exchanges" (count of replies written),
+  //  "flash": {"state" ("idle", "erasing", "writing", "verifying", "done",
+  //  "failed"), "code" (0..5, the progress text's State), "max", "current",
+  //  "pass_fail" ("P"/"F"), "note", "file"}}
+  nlohmann::json MonitorState(const std::string& port) const;
 
   // The world as loaded; the daemon itself.
   void Reset() const;

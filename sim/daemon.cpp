@@ -238,13 +238,17 @@ json Daemon::Spooler(const json& request, pid_t peer) {
     if (!request.is_object()) throw BadRequest("a request must be an object");
     json reply;
     bool sync = false;
+    std::vector<std::pair<std::string, LanguageMonitor::ReloadCause>> reloads;
     {
       std::lock_guard<std::mutex> guard(lock_);
+      pending_reloads_.clear();
       reply = SpoolerLocked(request, peer);
       sync = std::exchange(pending_monitor_sync_, false);
+      reloads.swap(pending_reloads_);
     }
     // A printer moved to another port takes its language monitor along.
     if (sync) SyncMonitors(false);
+    if (!reloads.empty()) Reloads(std::move(reloads));
     return reply;
   } catch (const SpoolerError& e) {
     return {{"error", e.code}, {"message", e.message}};
@@ -468,6 +472,11 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
     const bool port_changed = !EqualNoCase(changed.port, p.port);
     p = std::move(changed);
     if (port_changed) pending_monitor_sync_ = true;
+    // The spooler reloads a stopped language monitor of a printer whose
+    // device mode was rewritten.
+    if (auto dm = request.find("devmode"); dm != request.end() && !dm->is_null()) {
+      pending_reloads_.emplace_back(p.port, LanguageMonitor::ReloadCause::kDevmode);
+    }
     return {{"error", 0}};
   }
 
@@ -511,6 +520,8 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
     p.jobs.push_back(job);
     h.job = job.id;
     h.page = false;
+    // A job on the port makes the spooler reload a stopped language monitor.
+    pending_reloads_.emplace_back(p.port, LanguageMonitor::ReloadCause::kJob);
     return {{"error", 0}, {"job", job.id}};
   }
 
@@ -698,7 +709,10 @@ json Daemon::Control(const json& request) {
   try {
     if (!request.is_object()) throw BadRequest("a request must be an object");
     const std::string op = Text(request, "op", 64);
-    if (op == "monitors" || op == "monitor") return ControlMonitor(request);
+    if (op == "monitors" || op == "monitor" || op == "set_monitor" || op == "script_monitor" ||
+        op == "monitor_requests" || op == "monitor_state") {
+      return ControlMonitor(request);
+    }
     if (op == "stop") {
       stop_requested_ = true;
       if (notify_stop_ != nullptr) notify_stop_(notify_context_);
@@ -940,19 +954,17 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
     const Port* known = world_.FindPort(port);
     if (known == nullptr) throw BadRequest("no port named \"" + port + "\"");
     Device* existing = world_.FindDevice(port);
-    Device changed = existing != nullptr ? *existing : Device{known->name, "", "", "", {}};
+    Device changed;
+    if (existing != nullptr) {
+      changed = *existing;
+    } else {
+      changed.port = known->name;
+    }
+    // The keys of the world file's device object, checked the same way.
     for (auto it = request.begin(); it != request.end(); ++it) {
       const std::string& key = it.key();
       if (key == "op" || key == "port") continue;
-      if (key == "model") {
-        changed.model = Text(request, "model", 63);
-      } else if (key == "device_id") {
-        changed.device_id = Text(request, "device_id", kMaxDeviceId);
-      } else if (key == "firmware") {
-        changed.firmware = Text(request, "firmware", 63);
-      } else if (key == "faults") {
-        changed.faults = ParseDeviceFaults(it.value(), "faults");
-      } else {
+      if (!SetDeviceKey(changed, key, it.value(), key)) {
         throw BadRequest("\"" + key + "\" cannot be set on a device");
       }
     }
@@ -1000,8 +1012,8 @@ void Daemon::SyncMonitors(bool restart_all) {
         return EqualNoCase(w.info.port, p.port);
       });
       if (taken) continue;  // one monitor per port: the first printer on it
-      wanted.push_back({{p.port, p.name, p.driver.language_monitor->version},
-                        p.driver.language_monitor->running});
+      const LanguageMonitorInfo& lm = *p.driver.language_monitor;
+      wanted.push_back({{p.port, p.name, lm.version, lm.reload_on_devmode, lm.reload_on_job}, lm.running});
     }
   }
   std::lock_guard<std::mutex> guard(monitors_lock_);
@@ -1025,23 +1037,137 @@ void Daemon::SyncMonitors(bool restart_all) {
       if (it->second->info().printer != w.info.printer) it->second->SetPrinterName(w.info.printer);
       continue;
     }
-    auto monitor = std::make_unique<LanguageMonitor>(w.info);
+    auto monitor = std::make_unique<LanguageMonitor>(w.info, this);
     if (w.running) monitor->Start();
     monitors_.emplace(w.info.port, std::move(monitor));
   }
 }
 
+json Daemon::MonitorJson(const std::string& port, const LanguageMonitor& monitor, bool full) {
+  const MonitorSnapshot s = monitor.Snapshot();
+  json j = {{"port", port},
+            {"printer", s.info.printer},
+            {"version", s.info.version},
+            {"running", s.running},
+            {"busy", s.busy}};
+  if (!full) return j;
+  j["crc_error"] = s.crc_error;
+  j["reply_delay_ms"] = s.reply_delay_ms;
+  j["flash_block_ms"] = s.flash_block_ms;
+  j["heartbeat"] = s.heartbeat;
+  j["heartbeat_rate"] = s.heartbeat_rate;
+  j["save_method"] = s.save_method;
+  j["wd_setup"] = {s.wd_setup[0], s.wd_setup[1], s.wd_setup[2], s.wd_setup[3]};
+  j["aborts"] = s.aborts;
+  j["resets"] = s.resets;
+  j["reload_on_devmode"] = s.info.reload_on_devmode;
+  j["reload_on_job"] = s.info.reload_on_job;
+  j["reloads"] = s.reloads;
+  j["exchanges"] = s.exchanges;
+  j["flash"] = {{"state", FlashStateName(s.flash.state)},
+                {"code", static_cast<int>(s.flash.state)},
+                {"max", s.flash.max},
+                {"current", s.flash.current},
+                {"pass_fail", s.flash.pass ? "P" : "F"},
+                {"note", s.flash.note},
+                {"file", s.flash.file}};
+  return j;
+}
+
 json Daemon::MonitorsJson() {
   json list = json::array();
-  for (const auto& [port, monitor] : monitors_) {
-    list.push_back({{"port", port},
-                    {"printer", monitor->info().printer},
-                    {"version", monitor->info().version},
-                    {"running", monitor->running()},
-                    {"busy", monitor->busy()}});
-  }
+  for (const auto& [port, monitor] : monitors_) list.push_back(MonitorJson(port, *monitor, false));
   return list;
 }
+
+void Daemon::Reloads(std::vector<std::pair<std::string, LanguageMonitor::ReloadCause>> reloads) {
+  std::lock_guard<std::mutex> guard(monitors_lock_);
+  for (const auto& [port, cause] : reloads) {
+    auto it = std::find_if(monitors_.begin(), monitors_.end(),
+                           [&](const auto& m) { return EqualNoCase(m.first, port); });
+    if (it != monitors_.end()) it->second->Reload(cause);
+  }
+}
+
+namespace {
+
+// A control request's optional boolean.
+std::optional<bool> OptionalBool(const json& request, const char* key) {
+  auto it = request.find(key);
+  if (it == request.end()) return std::nullopt;
+  if (!it->is_boolean()) throw BadRequest(std::string("\"") + key + "\" must be true or false");
+  return it->get<bool>();
+}
+
+// The settings of a set_monitor request; every key checked first.
+MonitorSettings ParseMonitorSettings(const json& request) {
+  MonitorSettings s;
+  for (auto it = request.begin(); it != request.end(); ++it) {
+    const std::string& key = it.key();
+    if (key == "op" || key == "port") continue;
+    if (key == "crc_error") {
+      s.crc_error = OptionalBool(request, "crc_error");
+    } else if (key == "reload_on_devmode") {
+      s.reload_on_devmode = OptionalBool(request, "reload_on_devmode");
+    } else if (key == "reload_on_job") {
+      s.reload_on_job = OptionalBool(request, "reload_on_job");
+    } else if (key == "reply_delay_ms") {
+      s.reply_delay_ms = static_cast<unsigned>(Unsigned(request, "reply_delay_ms", kMaxDelayMs));
+    } else if (key == "flash_block_ms") {
+      s.flash_block_ms = static_cast<unsigned>(Unsigned(request, "flash_block_ms", kMaxDelayMs));
+    } else {
+      throw BadRequest("\"" + key + "\" is not a monitor setting (crc_error, reload_on_devmode, "
+                       "reload_on_job, reply_delay_ms, flash_block_ms)");
+    }
+  }
+  return s;
+}
+
+// The script of a script_monitor request ("script": an object; {} clears).
+ReplyScript ParseReplyScript(const json& script) {
+  if (!script.is_object()) throw BadRequest("\"script\" must be an object");
+  ReplyScript s;
+  for (auto it = script.begin(); it != script.end(); ++it) {
+    const std::string& key = it.key();
+    if (key == "reply_code") {
+      s.reply_code = static_cast<uint8_t>(Unsigned(script, "reply_code", 0xFF));
+    } else if (key == "payload") {
+      std::vector<uint8_t> bytes;
+      if (!it->is_string() || !FromHex(it->get<std::string>(), bytes) || bytes.size() > 0xFFFF) {
+        throw BadRequest("\"payload\" must be hexadecimal digits, at most 65535 bytes");
+      }
+      s.payload = std::string(bytes.begin(), bytes.end());
+    } else if (key == "bad_checksum") {
+      s.bad_checksum = OptionalBool(script, "bad_checksum").value_or(false);
+    } else if (key == "lead_byte") {
+      s.lead_byte = static_cast<uint8_t>(Unsigned(script, "lead_byte", 0xFF));
+    } else if (key == "declared_length") {
+      s.declared_length = static_cast<uint16_t>(Unsigned(script, "declared_length", 0xFFFF));
+    } else if (key == "reply_size") {
+      s.reply_size = static_cast<size_t>(Unsigned(script, "reply_size", size_t{1} << 20));
+    } else if (key == "delay_ms") {
+      s.delay_ms = static_cast<unsigned>(Unsigned(script, "delay_ms", kMaxDelayMs));
+    } else if (key == "commands") {
+      if (!it->is_array() || it->size() > 256) throw BadRequest("\"commands\" must be a list of command bytes");
+      std::vector<uint8_t> commands;
+      for (const json& c : *it) {
+        if (!c.is_number_unsigned() || c.get<uint64_t>() > 0xFF) {
+          throw BadRequest("\"commands\" must be a list of command bytes (0 to 255)");
+        }
+        commands.push_back(static_cast<uint8_t>(c.get<uint64_t>()));
+      }
+      s.commands = std::move(commands);
+    } else if (key == "times") {
+      s.times = static_cast<unsigned>(Unsigned(script, "times", 0xFFFFFFFFu));
+    } else {
+      throw BadRequest("\"" + key + "\" is not a script key (reply_code, payload, bad_checksum, lead_byte, "
+                       "declared_length, reply_size, delay_ms, commands, times)");
+    }
+  }
+  return s;
+}
+
+}  // namespace
 
 json Daemon::ControlMonitor(const json& request) {
   const std::string op = Text(request, "op", 64);
@@ -1053,6 +1179,25 @@ json Daemon::ControlMonitor(const json& request) {
                          [&](const auto& m) { return EqualNoCase(m.first, port); });
   if (it == monitors_.end()) throw BadRequest("no language monitor on port \"" + port + "\"");
   LanguageMonitor& monitor = *it->second;
+
+  if (op == "monitor_state") return {{"ok", true}, {"monitor", MonitorJson(it->first, monitor, true)}};
+  if (op == "set_monitor") {
+    monitor.Change(ParseMonitorSettings(request));
+    return {{"ok", true}, {"monitor", MonitorJson(it->first, monitor, true)}};
+  }
+  if (op == "script_monitor") {
+    monitor.SetScript(ParseReplyScript(Field(request, "script")));
+    return Ok();
+  }
+  if (op == "monitor_requests") {
+    const bool clear = OptionalBool(request, "clear").value_or(false);
+    json list = json::array();
+    for (const std::string& message : monitor.Requests(clear)) {
+      list.push_back(ToHex(std::vector<uint8_t>(message.begin(), message.end())));
+    }
+    return {{"ok", true}, {"requests", list}};
+  }
+
   const std::string action = Text(request, "action", 16);
   if (action == "start") {
     if (monitor.running()) return Refused("the language monitor on " + it->first + " is running already");
@@ -1068,13 +1213,71 @@ json Daemon::ControlMonitor(const json& request) {
   } else {
     throw BadRequest("unknown monitor action \"" + action + "\" (start, stop, crash, busy)");
   }
-  return {{"ok", true},
-          {"monitor",
-           {{"port", it->first},
-            {"printer", monitor.info().printer},
-            {"version", monitor.info().version},
-            {"running", monitor.running()},
-            {"busy", monitor.busy()}}}};
+  return {{"ok", true}, {"monitor", MonitorJson(it->first, monitor, false)}};
+}
+
+// ---- The world as the monitors reach it ------------------------------------------
+
+bool Daemon::PrinterOn(const std::string& port, PrinterState* state) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const Device* d = world_.FindDevice(port);
+  if (d == nullptr) return false;
+  *state = EmulatorState(*d);
+  return true;
+}
+
+bool Daemon::JobInProgress(const std::string& port) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return std::any_of(world_.printers.begin(), world_.printers.end(),
+                     [&](const Printer& p) { return EqualNoCase(p.port, port) && !p.jobs.empty(); });
+}
+
+bool Daemon::AbortJob(const std::string& port, std::string* document) {
+  std::lock_guard<std::mutex> guard(lock_);
+  // The oldest job is the one the port is printing: the lowest id.
+  Printer* owner = nullptr;
+  const Job* oldest = nullptr;
+  for (Printer& p : world_.printers) {
+    if (!EqualNoCase(p.port, port)) continue;
+    for (const Job& job : p.jobs) {
+      if (oldest == nullptr || job.id < oldest->id) {
+        oldest = &job;
+        owner = &p;
+      }
+    }
+  }
+  if (oldest == nullptr) return false;
+  *document = oldest->document;
+  // A handle spooling it gets ERROR_PRINT_CANCELLED at its next call.
+  owner->jobs.erase(owner->jobs.begin() + (oldest - owner->jobs.data()));
+  return true;
+}
+
+bool Daemon::WriteDataValue(const std::string& printer, const std::string& name, uint32_t value,
+                            std::string* error) {
+  std::lock_guard<std::mutex> guard(lock_);
+  Printer* p = world_.FindPrinter(printer);
+  if (p == nullptr) {
+    *error = "NO PRINTER";
+    return false;
+  }
+  auto it = FindDataValue(*p, name);
+  if (it == p->data.end()) {
+    if (p->data.size() >= kMaxDataValues) {
+      *error = "TOO MANY VALUES";
+      return false;
+    }
+    it = p->data.emplace(name, DataValue{}).first;
+  }
+  it->second.type = REG_DWORD;
+  it->second.bytes.resize(4);
+  std::memcpy(it->second.bytes.data(), &value, 4);
+  return true;
+}
+
+void Daemon::SetFirmware(const std::string& port, const std::string& firmware) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (Device* d = world_.FindDevice(port)) d->firmware = firmware;
 }
 
 }  // namespace qxsim

@@ -5,7 +5,7 @@
 // One Daemon is shared by every connection thread. The world and the printer
 // handles are guarded by one mutex; the language monitors by another, never
 // held together with the first, because a monitor's own thread calls back into
-// the spooler service while a control request may be stopping it.
+// the world (as its MonitorHost) while a control request may be stopping it.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +16,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,7 +26,7 @@
 
 namespace qxsim {
 
-class Daemon {
+class Daemon : public MonitorHost {
  public:
   // world: what the daemon serves and what "reset" returns to; source: how it
   // was given (a file path or "embedded default"), for status replies.
@@ -48,6 +50,15 @@ class Daemon {
   // Called when stop is requested, to wake the server loop.
   void set_stop_notifier(void (*notify)(void*), void* context);
 
+  // MonitorHost: the world as the language monitors' threads reach it, each
+  // call under the world's mutex.
+  bool PrinterOn(const std::string& port, PrinterState* state) override;
+  bool JobInProgress(const std::string& port) override;
+  bool AbortJob(const std::string& port, std::string* document) override;
+  bool WriteDataValue(const std::string& printer, const std::string& name, uint32_t value,
+                      std::string* error) override;
+  void SetFirmware(const std::string& port, const std::string& firmware) override;
+
  private:
   struct OpenHandle {
     std::string printer;  // by name: the handle follows a printer re-added by reset
@@ -70,6 +81,10 @@ class Daemon {
   // Brings the monitors in line with the world's printers: one per port whose
   // printer's driver has a language monitor.
   void SyncMonitors(bool restart_all);
+  // Reloads - the spooler's reload of stopped monitors that spooler calls
+  // asked for (pending_reloads_), run once the world's mutex is released.
+  void Reloads(std::vector<std::pair<std::string, LanguageMonitor::ReloadCause>> reloads);
+  nlohmann::json MonitorJson(const std::string& port, const LanguageMonitor& monitor, bool full);
 
   std::mutex lock_;  // world_, handles_
   World world_;
@@ -81,6 +96,8 @@ class Daemon {
   std::map<std::string, nlohmann::json> last_merge_;
   uint64_t next_handle_ = 1;
   bool pending_monitor_sync_ = false;  // a spooler call moved a printer to another port
+  // Ports whose stopped monitor a spooler call may reload, and why.
+  std::vector<std::pair<std::string, LanguageMonitor::ReloadCause>> pending_reloads_;
 
   std::mutex monitors_lock_;  // monitors_
   std::map<std::string, std::unique_ptr<LanguageMonitor>> monitors_;  // by port

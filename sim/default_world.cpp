@@ -195,8 +195,10 @@ const char* const kDefaultWorldJson = R"json({
     {"device_path": "\\\\?\\usb#vid_1a2b&pid_0038#qz38a0011204#{762bb1c4-5164-11d1-b00b-00c0d1570f9e}", "port_name": "USB001"}
   ],
   "devices": [
-    {"port": "USB001", "model": "ZDA-38", "device_id": "MFG:QX;CMD:QXPL,ESC;MDL:ZDA-38;CLS:PRINTER;DES:QX ZDA-38 Ticket Printer;", "firmware": "1.24"},
-    {"port": "LPT1:", "model": "VNP-24", "device_id": "MANUFACTURER:QX;COMMAND SET:QXPL;MODEL:VNP-24;CLASS:PRINTER;DESCRIPTION:QX ZDA24 Boarding Pass Printer;", "firmware": "1.03"}
+    {"port": "USB001", "model": "ZDA-38", "device_id": "MFG:QX;CMD:QXPL,ESC;MDL:ZDA-38;CLS:PRINTER;DES:QX ZDA-38 Ticket Printer;", "firmware": "1.24",
+     "status_word": 0, "temperature": 25, "form_length": 0, "version_detail": "2018-10-23"},
+    {"port": "LPT1:", "model": "VNP-24", "device_id": "MANUFACTURER:QX;COMMAND SET:QXPL;MODEL:VNP-24;CLASS:PRINTER;DESCRIPTION:QX ZDA24 Boarding Pass Printer;", "firmware": "1.03",
+     "status_word": 0, "temperature": 31, "form_length": 440, "version_detail": "2016-05-17"}
   ]
 })json";
 

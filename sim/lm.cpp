@@ -14,31 +14,45 @@
 // big-endian sum of every byte before it. A request must be exactly one
 // whole frame with a correct checksum; its reserved byte may hold anything.
 //
-// Replies:
+// Commands (docs/world.md has the full table with every reply text):
 //
-//   request                     reply code    payload
-//   0x00 plain status           0x00          "S" "00" 00 00: a status reply
-//                                             with status word 0 (ready); a
-//                                             placeholder until the printer
-//                                             emulator answers
-//   0x02 printer name           0x02          printer name, zero-terminated
-//   0x03 port name              0x03          port name, zero-terminated
-//   0x08 monitor version        0x08          version text, zero-terminated
-//   any other command           "N" (0x4E)    none: not supported yet
-//   not one valid frame         "B" (0x42)    none: bad frame
+//   0x00 plain status      the printer's answer to ESC "IS"
+//   0x01 status inquiry    payload: time-out (ms, 16 bits big-endian), then
+//                          the inquiry, passed to the printer; its answer
+//   0x02 / 0x03 / 0x08     printer name, port name, version (texts)
+//   0x04 print in progress "D" while a printer on the port has a job, else "I"
+//   0x05 / 0x06 / 0x07     heartbeat (1 byte), heartbeat rate (4 bytes LE),
+//                          spooler save method (1 byte): kept
+//   0x09 flash programming "T"/"F" and a firmware file; runs on the clock
+//   0x0A flash progress    "State,Max,Current,PassFail,Note"
+//   0x0B abort document    deletes the oldest job of the port's printers
+//   0x0C registry value    value (4 bytes LE), name, zero: printer data
+//   0x0E / 0x0F            CRC error flag ("1"/"0"), clear it
+//   0x10 reset             clears the CRC error flag
+//   0x11 WD setup          4 bytes: kept
+//   0x12 RFID pass-through the printer's bytes (reply code 0x12), or 0x13
 //
 // A success reply echoes its command byte, as the pass-through command 0x12
 // must (0x12 is its success code). Commands are 0x00 to 0x12, so no success
 // code can be mistaken for one of the letters the library treats as failure
-// ("B", "F", "N", "O", "T"). Texts are cut to fit the 1017-byte reply
-// payload the library reads, zero included.
+// ("B", "F", "N", "O", "T"). Failures: "B" a request that is not one frame
+// (or a status inquiry without its time-out bytes), "N" an unknown command,
+// "F" a command whose payload or work failed (with a text), "O" a printer
+// that did not answer, "T" one slower than the status time-out. Texts are
+// zero-terminated and cut to fit the 1017-byte reply payload the library
+// reads.
 //
 // Busy: the monitor keeps instances from listening after their client left,
 // and takes every instance that still listens with client handles of its own
 // (as any process hogging the pipe would), so that clients get
 // ERROR_PIPE_BUSY. Clearing busy closes those handles and returns once an
 // instance listens again.
+//
+// Locks: `lock` guards the monitor's state; the host (the daemon's world) is
+// called with no lock of the monitor held.
 #include "lm.h"
+
+#include <sys/stat.h>
 
 #include <windows.h>
 #include <qxplatform.h>
@@ -48,6 +62,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -66,9 +83,56 @@ constexpr size_t kFrameOverhead = 7;
 constexpr size_t kMaxRequest = kFrameOverhead + 0xFFFF;  // the largest frame
 constexpr size_t kMaxReplyPayload = 1024 - kFrameOverhead;
 constexpr uint8_t kLeadByte = 0x03;
+
+// Reply codes besides the echoed command byte.
 constexpr uint8_t kReplyBadFrame = 'B';
+constexpr uint8_t kReplyFailed = 'F';
 constexpr uint8_t kReplyNotSupported = 'N';
-constexpr std::string_view kPlainStatus("S00\0\0", 5);
+constexpr uint8_t kReplyNoResponse = 'O';
+constexpr uint8_t kReplyTimedOut = 'T';
+constexpr uint8_t kReplyRfidNoResponse = 0x13;
+
+// Commands.
+constexpr uint8_t kPlainStatus = 0x00;
+constexpr uint8_t kStatusInquiry = 0x01;
+constexpr uint8_t kPrinterName = 0x02;
+constexpr uint8_t kPortName = 0x03;
+constexpr uint8_t kPrintInProgress = 0x04;
+constexpr uint8_t kHeartBeat = 0x05;
+constexpr uint8_t kHeartBeatRate = 0x06;
+constexpr uint8_t kSaveMethod = 0x07;
+constexpr uint8_t kVersion = 0x08;
+constexpr uint8_t kProgramFlash = 0x09;
+constexpr uint8_t kFlashProgress = 0x0A;
+constexpr uint8_t kAbortDocument = 0x0B;
+constexpr uint8_t kRegistryValue = 0x0C;
+constexpr uint8_t kGetCrcError = 0x0E;
+constexpr uint8_t kClearCrcError = 0x0F;
+constexpr uint8_t kResetPrinter = 0x10;
+constexpr uint8_t kWdSetup = 0x11;
+constexpr uint8_t kRfid = 0x12;
+
+// The status time-out a request of 0 ms (or command 0x00) stands for: the
+// library's own default.
+constexpr unsigned kDefaultStatusTimeOut = 20000;
+// How long the monitor waits for the printer's RFID answer.
+constexpr unsigned kRfidTimeOut = 2000;
+constexpr size_t kMaxRfidRequest = 1024;
+constexpr size_t kMaxProgressRequest = 127;
+constexpr size_t kMaxDataName = 259;  // the spooler's limit for printer data names
+constexpr size_t kMaxFirmwareFile = size_t{16} << 20;
+constexpr unsigned kFlashBlock = 512;
+constexpr unsigned kDefaultFlashBlockMs = 20;
+// Erasing takes as long as writing this many blocks; verifying a quarter of
+// the writing.
+constexpr unsigned kEraseBlocks = 4;
+// A firmware file may name its version in a first line "QXFW <version>".
+constexpr std::string_view kFirmwareHeader = "QXFW ";
+constexpr size_t kMaxFirmwareText = 63;
+// Limits of a reply script: a payload fits a frame; a whole message 1 MiB.
+constexpr size_t kMaxScriptMessage = size_t{1} << 20;
+constexpr size_t kRequestLogBytes = size_t{4} << 20;
+
 // Virtual ms that busy handling waits for an instance to listen.
 constexpr DWORD kOccupyWait = 100;
 constexpr DWORD kRelistenWait = 5000;
@@ -76,27 +140,35 @@ constexpr DWORD kRelistenWait = 5000;
 constexpr auto kHolderNoticed = std::chrono::seconds(5);
 constexpr int kOccupyRounds = 64;
 
-// Frame - one frame of code and payload (at most 0xFFFF bytes).
-std::string Frame(uint8_t code, std::string_view payload) {
+struct Reply {
+  uint8_t code = 0;
+  std::string payload;
+};
+
+// Frame - the bytes of one frame; lead byte and length field as given, the
+// checksum over the bytes sent.
+std::string Frame(uint8_t code, std::string_view payload, uint8_t lead, uint16_t declared,
+                  bool bad_checksum) {
   std::string frame;
   frame.reserve(kFrameOverhead + payload.size());
-  frame += static_cast<char>(kLeadByte);
+  frame += static_cast<char>(lead);
   frame += '\0';
-  frame += static_cast<char>((payload.size() >> 8) & 0xFF);
-  frame += static_cast<char>(payload.size() & 0xFF);
+  frame += static_cast<char>((declared >> 8) & 0xFF);
+  frame += static_cast<char>(declared & 0xFF);
   frame += static_cast<char>(code);
   frame += payload;
   uint16_t sum = 0;
   for (const char c : frame) sum = static_cast<uint16_t>(sum + static_cast<unsigned char>(c));
+  if (bad_checksum) sum = static_cast<uint16_t>(sum + 1);
   frame += static_cast<char>(sum >> 8);
   frame += static_cast<char>(sum & 0xFF);
   return frame;
 }
 
-// ParseRequest - the command byte of a message that is exactly one frame:
+// ParseRequest - command and payload of a message that is exactly one frame:
 // lead byte 03, a length that accounts for every byte of the message, and
 // the right checksum. False for anything else.
-bool ParseRequest(std::string_view message, uint8_t* command) {
+bool ParseRequest(std::string_view message, uint8_t* command, std::string_view* payload) {
   if (message.size() < kFrameOverhead || static_cast<uint8_t>(message[0]) != kLeadByte) {
     return false;
   }
@@ -111,14 +183,68 @@ bool ParseRequest(std::string_view message, uint8_t* command) {
                                                 static_cast<uint8_t>(message[6 + length]));
   if (sum != stated) return false;
   *command = static_cast<uint8_t>(message[4]);
+  *payload = message.substr(5, length);
   return true;
 }
 
 // A reply text: cut to fit the reply payload, then zero-terminated.
-std::string Text(const std::string& text) {
-  std::string payload = text.substr(0, std::min(text.size(), kMaxReplyPayload - 1));
+std::string Text(std::string_view text) {
+  std::string payload(text.substr(0, std::min(text.size(), kMaxReplyPayload - 1)));
   payload += '\0';
   return payload;
+}
+
+Reply Ok(uint8_t command, std::string_view text) { return {command, Text(text)}; }
+Reply Failed(std::string_view text) { return {kReplyFailed, Text(text)}; }
+
+uint32_t LittleEndian32(std::string_view bytes) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
+  return v;
+}
+
+// The version a firmware file names in its first line, or "".
+std::string FirmwareVersionOf(const std::string& contents) {
+  if (contents.compare(0, kFirmwareHeader.size(), kFirmwareHeader) != 0) return "";
+  const size_t start = kFirmwareHeader.size();
+  size_t end = contents.find_first_of(std::string_view("\r\n\0", 3), start);
+  if (end == std::string::npos) end = contents.size();
+  return contents.substr(start, std::min(end - start, kMaxFirmwareText));
+}
+
+// ReadWholeFile - a firmware file's bytes; false with a reply text.
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = "FILE NOT FOUND";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!S_ISREG(st.st_mode) || !in) {
+    *error = "FILE NOT READABLE";
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) {
+    *error = "FILE NOT READABLE";
+    return false;
+  }
+  if (static_cast<uint64_t>(size) > kMaxFirmwareFile) {
+    *error = "FILE TOO LARGE";
+    return false;
+  }
+  if (size == 0) {
+    *error = "FILE EMPTY";
+    return false;
+  }
+  contents->resize(static_cast<size_t>(size));
+  in.seekg(0, std::ios::beg);
+  if (!in.read(contents->data(), size)) {
+    *error = "FILE NOT READABLE";
+    return false;
+  }
+  return true;
 }
 
 enum class SlotState {
@@ -128,7 +254,79 @@ enum class SlotState {
   kGone,       // its thread has ended
 };
 
+// One flash programming run, laid out on the virtual clock when it starts.
+struct FlashRun {
+  bool started = false;
+  uint64_t start_ms = 0;
+  unsigned block_ms = kDefaultFlashBlockMs;
+  unsigned blocks = 0;
+  bool verify = false;
+  std::string failure;       // the printer fails the run once erased: why
+  std::string new_firmware;  // the version the file names
+  bool firmware_given = false;  // new_firmware has gone to the host
+  std::string file;
+};
+
+FlashProgress ProgressAt(const FlashRun& run, uint64_t now) {
+  using State = FlashProgress::State;
+  FlashProgress p;
+  p.file = run.file;
+  if (!run.started) {
+    p.note = "Idle";
+    return p;
+  }
+  p.max = run.blocks;
+  const uint64_t block = run.block_ms;
+  const uint64_t erase = kEraseBlocks * block;
+  const uint64_t write = run.blocks * block;
+  const uint64_t verify = run.verify ? (write + 3) / 4 : 0;
+  const uint64_t elapsed = now - run.start_ms;
+  if (elapsed < erase) {
+    p.state = State::kErasing;
+    p.note = "Erasing";
+  } else if (!run.failure.empty()) {
+    p.state = State::kFailed;
+    p.pass = false;
+    p.note = run.failure;
+  } else if (elapsed < erase + write) {
+    p.state = State::kWriting;
+    p.current = static_cast<unsigned>(block == 0 ? run.blocks : (elapsed - erase) / block);
+    p.note = "Writing";
+  } else if (elapsed < erase + write + verify) {
+    p.state = State::kVerifying;
+    p.current = run.blocks;
+    p.note = "Verifying";
+  } else {
+    p.state = State::kDone;
+    p.current = run.blocks;
+    p.note = "Done";
+  }
+  return p;
+}
+
+bool Running(FlashProgress::State s) {
+  return s == FlashProgress::State::kErasing || s == FlashProgress::State::kWriting ||
+         s == FlashProgress::State::kVerifying;
+}
+
+bool ScriptIsEmpty(const ReplyScript& s) {
+  return !s.reply_code && !s.payload && !s.bad_checksum && !s.lead_byte && !s.declared_length &&
+         !s.reply_size && s.delay_ms == 0;
+}
+
 }  // namespace
+
+const char* FlashStateName(FlashProgress::State state) {
+  switch (state) {
+    case FlashProgress::State::kIdle: return "idle";
+    case FlashProgress::State::kErasing: return "erasing";
+    case FlashProgress::State::kWriting: return "writing";
+    case FlashProgress::State::kVerifying: return "verifying";
+    case FlashProgress::State::kDone: return "done";
+    case FlashProgress::State::kFailed: return "failed";
+  }
+  return "?";
+}
 
 struct LanguageMonitor::Impl {
   struct Slot {
@@ -138,7 +336,11 @@ struct LanguageMonitor::Impl {
     std::thread thread;
   };
 
-  explicit Impl(MonitorInfo monitor) : info(std::move(monitor)), pipe_name(kPipePrefix + info.port) {}
+  Impl(MonitorInfo monitor, MonitorHost* world)
+      : info(std::move(monitor)), pipe_name(kPipePrefix + info.port), host(world) {
+    reload_on_devmode = info.reload_on_devmode;
+    reload_on_job = info.reload_on_job;
+  }
 
   // Serve - one instance's thread: listen, answer a client, disconnect, again.
   void Serve(Slot& slot) {
@@ -180,54 +382,296 @@ struct LanguageMonitor::Impl {
   }
 
   // ServeClient - answer requests until the client closes or the monitor stops.
-  void ServeClient(Slot& slot, std::vector<char>& request) {
+  void ServeClient(Slot& slot, std::vector<char>& buffer) {
     for (;;) {
       DWORD got = 0;
-      BOOL ok = ReadFile(slot.pipe, request.data(), static_cast<DWORD>(request.size()), &got, nullptr);
+      BOOL ok = ReadFile(slot.pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);
+      std::string message(buffer.data(), ok || GetLastError() == ERROR_MORE_DATA ? got : 0);
       bool too_long = false;
       while (!ok && GetLastError() == ERROR_MORE_DATA) {  // longer than any frame: read it away
         too_long = true;
-        ok = ReadFile(slot.pipe, request.data(), static_cast<DWORD>(request.size()), &got, nullptr);
+        ok = ReadFile(slot.pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);
+        if (ok || GetLastError() == ERROR_MORE_DATA) {
+          message.append(buffer.data(), std::min<size_t>(got, kMaxRequest - std::min(message.size(), kMaxRequest)));
+        }
       }
       if (!ok) return;
-      const std::string reply =
-          too_long ? Frame(kReplyBadFrame, {}) : Answer(std::string_view(request.data(), got));
+      LogRequest(message);
+      int command = -1;
+      const Reply reply = too_long ? Reply{kReplyBadFrame, {}} : Answer(message, &command);
+      unsigned extra_delay = 0;
+      const std::string bytes = Shape(reply, command, &extra_delay);
       std::lock_guard<std::mutex> exchange(slot.exchange);
-      if (!AwaitReplyDelay()) return;
+      if (!AwaitReplyDelay(extra_delay)) return;
       DWORD written = 0;
-      if (!WriteFile(slot.pipe, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr)) {
+      if (!WriteFile(slot.pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
         return;
       }
+      std::lock_guard<std::mutex> guard(lock);
+      ++exchanges;
     }
   }
 
-  std::string Answer(std::string_view message) {
-    uint8_t command = 0;
-    if (!ParseRequest(message, &command)) return Frame(kReplyBadFrame, {});
-    switch (command) {
-      case 0x00:
-        return Frame(command, kPlainStatus);
-      case 0x02: {
-        std::lock_guard<std::mutex> guard(lock);
-        return Frame(command, Text(info.printer));
+  // LogRequest - keep the message; the oldest go when the log holds more
+  // than kRequestLog messages or kRequestLogBytes bytes (so that it fits a
+  // control reply).
+  void LogRequest(const std::string& message) {
+    std::lock_guard<std::mutex> guard(lock);
+    requests.push_back(message);
+    logged_bytes += message.size();
+    while (requests.size() > kRequestLog || (logged_bytes > kRequestLogBytes && requests.size() > 1)) {
+      logged_bytes -= requests.front().size();
+      requests.pop_front();
+    }
+  }
+
+  // Answer - the reply to one request message; *command is its command
+  // byte, or -1 when it is not a frame.
+  Reply Answer(std::string_view message, int* command) {
+    uint8_t code = 0;
+    std::string_view payload;
+    if (!ParseRequest(message, &code, &payload)) return {kReplyBadFrame, {}};
+    *command = code;
+    DeliverFirmware(qxplat_clock_now_ms());
+    switch (code) {
+      case kPlainStatus:
+        return Status(code, 0, std::string_view("\x1b" "IS", 3));
+      case kStatusInquiry: {
+        if (payload.size() < 2) return {kReplyBadFrame, {}};
+        const unsigned timeout = (static_cast<uint8_t>(payload[0]) << 8) | static_cast<uint8_t>(payload[1]);
+        return Status(code, timeout, payload.substr(2));
       }
-      case 0x03:
-        return Frame(command, Text(info.port));
-      case 0x08:
-        return Frame(command, Text(info.version));
+      case kPrinterName: {
+        std::lock_guard<std::mutex> guard(lock);
+        return Ok(code, info.printer);
+      }
+      case kPortName:
+        return Ok(code, info.port);
+      case kVersion:
+        return Ok(code, info.version);
+      case kPrintInProgress: {
+        const bool printing = host != nullptr && host->JobInProgress(info.port);
+        return {code, printing ? "D" : "I"};
+      }
+      case kHeartBeat:
+      case kSaveMethod: {
+        if (payload.size() != 1) return Failed("BAD LENGTH");
+        std::lock_guard<std::mutex> guard(lock);
+        (code == kHeartBeat ? heartbeat : save_method) = static_cast<uint8_t>(payload[0]);
+        return Ok(code, code == kHeartBeat ? "HEARTBEAT SET" : "SAVE METHOD SET");
+      }
+      case kHeartBeatRate: {
+        if (payload.size() != 4) return Failed("BAD LENGTH");
+        std::lock_guard<std::mutex> guard(lock);
+        heartbeat_rate = static_cast<int32_t>(LittleEndian32(payload));
+        return Ok(code, "HEARTBEAT RATE SET");
+      }
+      case kWdSetup: {
+        if (payload.size() != 4) return Failed("BAD LENGTH");
+        std::lock_guard<std::mutex> guard(lock);
+        for (size_t i = 0; i < 4; ++i) wd_setup[i] = static_cast<uint8_t>(payload[i]);
+        return Ok(code, "WD SETUP SET");
+      }
+      case kProgramFlash:
+        return ProgramFlash(code, payload);
+      case kFlashProgress:
+        return Progress(code, payload);
+      case kAbortDocument: {
+        std::string document;
+        const bool aborted = host != nullptr && host->AbortJob(info.port, &document);
+        std::lock_guard<std::mutex> guard(lock);
+        ++aborts;
+        return Ok(code, aborted ? "DOCUMENT ABORTED" : "NO DOCUMENT");
+      }
+      case kRegistryValue:
+        return RegistryValue(code, payload);
+      case kGetCrcError: {
+        std::lock_guard<std::mutex> guard(lock);
+        return {code, crc_error ? "1" : "0"};
+      }
+      case kClearCrcError: {
+        std::lock_guard<std::mutex> guard(lock);
+        crc_error = false;
+        return Ok(code, "CRC ERROR CLEARED");
+      }
+      case kResetPrinter: {
+        std::lock_guard<std::mutex> guard(lock);
+        crc_error = false;
+        ++resets;
+        return Ok(code, "PRINTER RESET");
+      }
+      case kRfid:
+        return Rfid(code, payload);
       default:
-        return Frame(kReplyNotSupported, {});
+        return {kReplyNotSupported, {}};
     }
   }
 
-  // False when the monitor crashed during the delay: no reply then.
-  bool AwaitReplyDelay() {
+  // The printer on the port as it stands; a monitor without a world has an
+  // idle printer of its own.
+  bool Printer(PrinterState* state) {
+    if (host == nullptr) {
+      *state = PrinterState{};
+      return true;
+    }
+    return host->PrinterOn(info.port, state);
+  }
+
+  // Status - pass an inquiry to the printer and wait for its answer, at most
+  // timeout virtual ms (0: the default).
+  Reply Status(uint8_t code, unsigned timeout, std::string_view inquiry) {
+    if (timeout == 0) timeout = kDefaultStatusTimeOut;
+    PrinterState printer;
+    std::optional<std::string> answer;
+    if (Printer(&printer)) answer = AnswerInquiry(printer, inquiry);
+    if (!answer) {
+      WaitVirtual(timeout);
+      return {kReplyNoResponse, {}};
+    }
+    if (printer.reply_delay_ms > timeout) {
+      WaitVirtual(timeout);
+      return {kReplyTimedOut, {}};
+    }
+    if (!WaitVirtual(printer.reply_delay_ms)) return {kReplyNoResponse, {}};
+    return {code, *answer};
+  }
+
+  Reply Rfid(uint8_t code, std::string_view request) {
+    if (request.empty() || request.size() > kMaxRfidRequest) return Failed("BAD LENGTH");
+    PrinterState printer;
+    std::optional<std::string> answer;
+    if (Printer(&printer)) answer = AnswerRfid(printer, request);
+    if (!answer || printer.reply_delay_ms > kRfidTimeOut) {
+      WaitVirtual(kRfidTimeOut);
+      return {kReplyRfidNoResponse, {}};
+    }
+    if (!WaitVirtual(printer.reply_delay_ms)) return {kReplyRfidNoResponse, {}};
+    return {code, *answer};
+  }
+
+  Reply RegistryValue(uint8_t code, std::string_view payload) {
+    // 4 bytes of value, a name of at least one character, one zero.
+    if (payload.size() < 6 || payload.back() != '\0') return Failed("BAD REGISTRY REQUEST");
+    const std::string_view name = payload.substr(4, payload.size() - 5);
+    if (name.find('\0') != std::string_view::npos) return Failed("BAD REGISTRY REQUEST");
+    if (name.size() > kMaxDataName) return Failed("KEY TOO LONG");
+    const uint32_t value = LittleEndian32(payload);
+    std::string printer;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      printer = info.printer;
+    }
+    std::string error = "NO PRINTER";
+    if (host == nullptr || !host->WriteDataValue(printer, std::string(name), value, &error)) {
+      return Failed(error);
+    }
+    return Ok(code, "REGISTRY KEY SET");
+  }
+
+  Reply ProgramFlash(uint8_t code, std::string_view payload) {
+    if (payload.size() < 2 || (payload[0] != 'T' && payload[0] != 'F')) return Failed("BAD FLASH REQUEST");
+    std::string file(payload.substr(1));
+    if (!file.empty() && file.back() == '\0') file.pop_back();  // a terminator sent along
+    if (file.empty() || file.find('\0') != std::string::npos) return Failed("BAD FLASH REQUEST");
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (Running(ProgressAt(flash, qxplat_clock_now_ms()).state)) return Failed("FLASH BUSY");
+    }
+    PrinterState printer;
+    if (!Printer(&printer)) return Failed("NO PRINTER");
+    std::string contents;
+    std::string error;
+    if (!ReadWholeFile(file, &contents, &error)) return Failed(error);
+    FlashRun run;
+    run.started = true;
+    run.blocks = static_cast<unsigned>((contents.size() + kFlashBlock - 1) / kFlashBlock);
+    run.verify = payload[0] == 'T';
+    run.file = file;
+    run.new_firmware = FirmwareVersionOf(contents);
+    if (HasFault(printer, "not_responding")) {
+      run.failure = "Printer not responding";
+    } else if (HasFault(printer, "refuse_firmware")) {
+      run.failure = "Refused by printer";
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    if (Running(ProgressAt(flash, qxplat_clock_now_ms()).state)) return Failed("FLASH BUSY");
+    run.block_ms = flash_block_ms;
+    run.start_ms = qxplat_clock_now_ms();
+    flash = std::move(run);
+    return Ok(code, "FLASH STARTED");
+  }
+
+  Reply Progress(uint8_t code, std::string_view request) {
+    if (request.size() > kMaxProgressRequest) return Failed("REQUEST TOO LONG");
+    FlashProgress p;
+    const uint64_t now = qxplat_clock_now_ms();
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      p = ProgressAt(flash, now);
+    }
+    DeliverFirmware(now);  // a run reported done has its firmware in the device
+    char text[160];
+    std::snprintf(text, sizeof text, "%d,%u,%u,%c,%s", static_cast<int>(p.state), p.max, p.current,
+                  p.pass ? 'P' : 'F', p.note.c_str());
+    return Ok(code, text);
+  }
+
+  // DeliverFirmware - a finished run's firmware version goes to the device
+  // with the first request after the run is done (as of now).
+  void DeliverFirmware(uint64_t now) {
+    std::string version;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (flash.firmware_given || flash.new_firmware.empty()) return;
+      if (ProgressAt(flash, now).state != FlashProgress::State::kDone) return;
+      flash.firmware_given = true;
+      version = flash.new_firmware;
+    }
+    if (host != nullptr) host->SetFirmware(info.port, version);
+  }
+
+  // Shape - the reply message: the reply as a frame, changed by the script
+  // when one applies to the command (-1: a request that was no frame).
+  std::string Shape(const Reply& reply, int command, unsigned* extra_delay) {
+    std::lock_guard<std::mutex> guard(lock);
+    const bool applies =
+        script && (!script->commands || script->commands->empty() ||
+                   (command >= 0 && std::find(script->commands->begin(), script->commands->end(),
+                                              static_cast<uint8_t>(command)) != script->commands->end()));
+    if (!applies) {
+      return Frame(reply.code, reply.payload, kLeadByte, static_cast<uint16_t>(reply.payload.size()), false);
+    }
+    const ReplyScript& s = *script;
+    const std::string& payload = s.payload ? *s.payload : reply.payload;
+    std::string bytes = Frame(s.reply_code.value_or(reply.code), payload, s.lead_byte.value_or(kLeadByte),
+                              s.declared_length.value_or(static_cast<uint16_t>(payload.size())), s.bad_checksum);
+    if (s.reply_size) bytes.resize(*s.reply_size, '\0');
+    *extra_delay = s.delay_ms;
+    if (s.times != 0 && ++script_used >= s.times) script.reset();
+    return bytes;
+  }
+
+  // WaitVirtual - ms virtual milliseconds, cut short when the monitor stops;
+  // false then.
+  bool WaitVirtual(uint64_t ms) {
     std::unique_lock<std::mutex> guard(lock);
-    if (reply_delay_ms > 0 && !stopping) {
-      const double real_us = std::ceil(reply_delay_ms * 1000.0 / qxplat_clock_scale());
+    if (ms > 0 && !stopping) {
+      const double real_us = std::ceil(static_cast<double>(ms) * 1000.0 / qxplat_clock_scale());
       changed.wait_for(guard, std::chrono::microseconds(static_cast<int64_t>(real_us)),
                        [&] { return stopping; });
     }
+    return !stopping;
+  }
+
+  // False when the monitor crashed during the delay: no reply then.
+  bool AwaitReplyDelay(unsigned extra_ms) {
+    unsigned delay;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      delay = reply_delay_ms;
+    }
+    WaitVirtual(uint64_t{delay} + extra_ms);
+    std::lock_guard<std::mutex> guard(lock);
     return !crashing;
   }
 
@@ -300,6 +744,7 @@ struct LanguageMonitor::Impl {
 
   MonitorInfo info;  // port and version fixed; printer guarded by lock
   const std::string pipe_name;
+  MonitorHost* const host;
   std::mutex control;  // Start, Stop, Crash and SetBusy run one at a time
   mutable std::mutex lock;
   std::condition_variable changed;
@@ -309,12 +754,30 @@ struct LanguageMonitor::Impl {
   bool stopping = false;
   bool crashing = false;
   unsigned reply_delay_ms = 0;
+  unsigned flash_block_ms = kDefaultFlashBlockMs;
+  bool crc_error = false;
+  bool reload_on_devmode = false;
+  bool reload_on_job = false;
+  uint8_t heartbeat = 0;
+  int32_t heartbeat_rate = 0;
+  uint8_t save_method = 0;
+  uint8_t wd_setup[4] = {0, 0, 0, 0};
+  uint64_t aborts = 0;
+  uint64_t resets = 0;
+  uint64_t reloads = 0;
+  uint64_t exchanges = 0;
+  std::optional<ReplyScript> script;
+  unsigned script_used = 0;
+  std::deque<std::string> requests;
+  size_t logged_bytes = 0;  // of requests
+  FlashRun flash;
   // Changed only under control, while no serving thread runs:
   std::vector<std::unique_ptr<Slot>> slots;
   std::vector<HANDLE> holders;  // client handles that keep instances taken while busy
 };
 
-LanguageMonitor::LanguageMonitor(MonitorInfo info) : impl_(new Impl(std::move(info))) {}
+LanguageMonitor::LanguageMonitor(MonitorInfo info, MonitorHost* host)
+    : impl_(new Impl(std::move(info), host)) {}
 
 LanguageMonitor::~LanguageMonitor() { impl_->Halt(false); }
 
@@ -403,6 +866,77 @@ void LanguageMonitor::SetPrinterName(const std::string& printer) {
 void LanguageMonitor::SetReplyDelay(unsigned virtual_ms) {
   std::lock_guard<std::mutex> guard(impl_->lock);
   impl_->reply_delay_ms = virtual_ms;
+}
+
+void LanguageMonitor::Change(const MonitorSettings& s) {
+  Impl& m = *impl_;
+  std::lock_guard<std::mutex> guard(m.lock);
+  if (s.crc_error) m.crc_error = *s.crc_error;
+  if (s.reload_on_devmode) m.reload_on_devmode = *s.reload_on_devmode;
+  if (s.reload_on_job) m.reload_on_job = *s.reload_on_job;
+  if (s.reply_delay_ms) m.reply_delay_ms = *s.reply_delay_ms;
+  if (s.flash_block_ms) m.flash_block_ms = *s.flash_block_ms;
+}
+
+void LanguageMonitor::SetScript(const ReplyScript& script) {
+  Impl& m = *impl_;
+  std::lock_guard<std::mutex> guard(m.lock);
+  m.script_used = 0;
+  if (ScriptIsEmpty(script)) {
+    m.script.reset();
+    return;
+  }
+  ReplyScript s = script;
+  if (s.payload && s.payload->size() > 0xFFFF) s.payload->resize(0xFFFF);
+  if (s.reply_size && *s.reply_size > kMaxScriptMessage) s.reply_size = kMaxScriptMessage;
+  m.script = std::move(s);
+}
+
+bool LanguageMonitor::Reload(ReloadCause cause) {
+  Impl& m = *impl_;
+  {
+    std::lock_guard<std::mutex> guard(m.lock);
+    if (m.running) return false;
+    if (!(cause == ReloadCause::kDevmode ? m.reload_on_devmode : m.reload_on_job)) return false;
+  }
+  if (!Start()) return false;
+  std::lock_guard<std::mutex> guard(m.lock);
+  ++m.reloads;
+  return true;
+}
+
+std::vector<std::string> LanguageMonitor::Requests(bool clear) {
+  std::lock_guard<std::mutex> guard(impl_->lock);
+  std::vector<std::string> list(impl_->requests.begin(), impl_->requests.end());
+  if (clear) {
+    impl_->requests.clear();
+    impl_->logged_bytes = 0;
+  }
+  return list;
+}
+
+MonitorSnapshot LanguageMonitor::Snapshot() const {
+  const Impl& m = *impl_;
+  std::lock_guard<std::mutex> guard(m.lock);
+  MonitorSnapshot s;
+  s.info = m.info;
+  s.info.reload_on_devmode = m.reload_on_devmode;
+  s.info.reload_on_job = m.reload_on_job;
+  s.running = m.running;
+  s.busy = m.busy;
+  s.crc_error = m.crc_error;
+  s.reply_delay_ms = m.reply_delay_ms;
+  s.flash_block_ms = m.flash_block_ms;
+  s.heartbeat = m.heartbeat;
+  s.heartbeat_rate = m.heartbeat_rate;
+  s.save_method = m.save_method;
+  std::copy(std::begin(m.wd_setup), std::end(m.wd_setup), std::begin(s.wd_setup));
+  s.aborts = m.aborts;
+  s.resets = m.resets;
+  s.reloads = m.reloads;
+  s.exchanges = m.exchanges;
+  s.flash = ProgressAt(m.flash, qxplat_clock_now_ms());
+  return s;
 }
 
 bool LanguageMonitor::running() const {

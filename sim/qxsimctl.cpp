@@ -2,6 +2,7 @@
 // of a running qxsimd at the command line. Human-readable by default, the
 // daemon's replies as JSON with --json. Exit status 0 on success, 1 when the
 // daemon refuses or cannot be reached, 2 for a usage error.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,12 +36,23 @@ const char kUsage[] =
     "  job remove ID                   delete a job\n"
     "  ports                           ports with their printers and devices\n"
     "  devices                         the devices on the ports\n"
-    "  device PORT set KEY=VALUE...    model=  firmware=  device-id=  faults=NAME,NAME\n"
+    "  device PORT set KEY=VALUE...    model=  firmware=  device-id=  faults=NAME,NAME|none\n"
+    "                                  status-word=N (0x0100 out of paper)  temperature=C\n"
+    "                                  form-length=N  version-detail=TEXT  reply-delay=MS\n"
+    "                                  rfid=echo|silent|fixed:HEX  errors= tickets= head-travel=\n"
+    "                                  jobs= cuts= (the printer's counters)\n"
+    "                                  e.g. the printer out of paper (status word 0x8100):\n"
+    "                                    qxsimctl device USB001 set faults=paper_out\n"
     "  device PORT received [raw|clear] what the port's device received from printed jobs:\n"
     "                                  a hex dump, the raw bytes, or the dump and then empty it\n"
     "  monitors                        the language monitors\n"
     "  monitor PORT stop|start|crash   control a language monitor\n"
     "  monitor PORT busy on|off        keep every pipe instance taken, or free them\n"
+    "  monitor PORT state              its settings, counts and flash programming run\n"
+    "  monitor PORT set KEY=VALUE...   crc-error=on|off  reload-on-devmode=on|off\n"
+    "                                  reload-on-job=on|off  reply-delay=MS  flash-block=MS\n"
+    "  monitor PORT script JSON|clear  shape its next replies, e.g. '{\"reply_code\": 79, \"times\": 1}'\n"
+    "  monitor PORT requests [--clear] the request frames it received, in hex\n"
     "  reset                           back to the world as it was loaded\n"
     "  stop                            stop the daemon\n"
     "DIR defaults to $QX_SIM_DIR, else /tmp/qxsim-<uid>.\n";
@@ -80,6 +92,35 @@ std::string Flags(const json& value) {
   std::string names;
   for (const json& name : value) names += (names.empty() ? "" : ",") + name.get<std::string>();
   return names.empty() ? "none" : names;
+}
+
+// An on/off switch.
+bool OnOff(const std::string& key, const std::string& value) {
+  if (value != "on" && value != "off") UsageError(key + " takes on or off");
+  return value == "on";
+}
+
+// A number given in decimal or as 0x hex, at most max.
+uint64_t Number(const std::string& key, const std::string& text, uint64_t max) {
+  char* end = nullptr;
+  const unsigned long long n = std::strtoull(text.c_str(), &end, 0);
+  if (text.empty() || text[0] == '-' || *end != '\0' || n > max) {
+    UsageError(key + "=\"" + text + "\" is not a number from 0 to " + std::to_string(max));
+  }
+  return n;
+}
+
+// Hex digits of bytes, or a dump of 16 a line for a person.
+std::string HexLine(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (!text.empty()) text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
 }
 
 std::pair<std::string, std::string> KeyValue(const std::string& arg) {
@@ -195,7 +236,37 @@ void PrintHuman(const std::string& command, const json& reply) {
       std::printf("%-10s %-12s firmware %-8s faults %s\n  %s\n", d["port"].get<std::string>().c_str(),
                   d["model"].get<std::string>().c_str(), d["firmware"].get<std::string>().c_str(),
                   faults.empty() ? "none" : faults.c_str(), d["device_id"].get<std::string>().c_str());
+      std::printf("  base status word 0x%04x, %d C, form length %u, version detail \"%s\", reply delay %u ms, "
+                  "rfid %s\n",
+                  d["status_word"].get<unsigned>(), d["temperature"].get<int>(), d["form_length"].get<unsigned>(),
+                  d["version_detail"].get<std::string>().c_str(), d["reply_delay_ms"].get<unsigned>(),
+                  d["rfid"]["mode"].get<std::string>().c_str());
     }
+  } else if (command == "monitor" && reply.contains("requests")) {
+    if (reply["requests"].empty()) std::printf("no requests\n");
+    for (const json& r : reply["requests"]) {
+      const std::string& hex = r.get_ref<const std::string&>();
+      std::string bytes;
+      for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+      std::printf("%s\n", HexLine(bytes).c_str());
+    }
+  } else if (command == "monitor" && reply.contains("monitor") && reply["monitor"].contains("flash")) {
+    const json& m = reply["monitor"];
+    const json& f = m["flash"];
+    std::printf("%s  %s  %s  %s%s\n", m["port"].get<std::string>().c_str(), m["printer"].get<std::string>().c_str(),
+                m["version"].get<std::string>().c_str(), m["running"].get<bool>() ? "running" : "stopped",
+                m["busy"].get<bool>() ? ", busy" : "");
+    std::printf("  crc error %s, reply delay %u ms, flash block %u ms\n", m["crc_error"].get<bool>() ? "on" : "off",
+                m["reply_delay_ms"].get<unsigned>(), m["flash_block_ms"].get<unsigned>());
+    std::printf("  heartbeat %u, rate %d, save method %u, wd setup %s\n", m["heartbeat"].get<unsigned>(),
+                m["heartbeat_rate"].get<int>(), m["save_method"].get<unsigned>(), m["wd_setup"].dump().c_str());
+    std::printf("  reload on devmode %s, on job %s; reloads %llu, aborts %llu, resets %llu, exchanges %llu\n",
+                m["reload_on_devmode"].get<bool>() ? "on" : "off", m["reload_on_job"].get<bool>() ? "on" : "off",
+                m["reloads"].get<unsigned long long>(), m["aborts"].get<unsigned long long>(),
+                m["resets"].get<unsigned long long>(), m["exchanges"].get<unsigned long long>());
+    std::printf("  flash %s %u/%u %s %s%s%s\n", f["state"].get<std::string>().c_str(), f["current"].get<unsigned>(),
+                f["max"].get<unsigned>(), f["pass_fail"].get<std::string>().c_str(), f["note"].get<std::string>().c_str(),
+                f["file"].get<std::string>().empty() ? "" : ", file ", f["file"].get<std::string>().c_str());
   } else if (command == "monitors") {
     if (reply["monitors"].empty()) std::printf("no language monitors\n");
     for (const json& m : reply["monitors"]) {
@@ -316,15 +387,32 @@ int main(int argc, char** argv) {
     if (args[2] != "set") UsageError("device: unknown action \"" + args[2] + "\"");
     request = {{"op", "set_device"}, {"port", args[1]}};
     for (size_t i = 3; i < args.size(); ++i) {
-      auto [key, value] = KeyValue(args[i]);
-      if (key == "model" || key == "firmware") {
+      auto [given, value] = KeyValue(args[i]);
+      std::string key = given;
+      for (char& c : key) c = c == '-' ? '_' : c;
+      if (key == "model" || key == "firmware" || key == "device_id" || key == "version_detail") {
         request[key] = value;
-      } else if (key == "device-id") {
-        request["device_id"] = value;
       } else if (key == "faults") {
         request["faults"] = value == "none" ? json::array() : json(SplitComma(value));
+      } else if (key == "status_word" || key == "form_length") {
+        request[key] = Number(given, value, 0xFFFF);
+      } else if (key == "temperature") {
+        char* end = nullptr;
+        const long t = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0') UsageError(given + "=\"" + value + "\" is not a temperature");
+        request[key] = t;
+      } else if (key == "reply_delay" || key == "reply_delay_ms") {
+        request["reply_delay_ms"] = Number(given, value, 86400000);
+      } else if (key == "errors" || key == "tickets" || key == "head_travel" || key == "jobs" || key == "cuts") {
+        request["counters"][key] = Number(given, value, 99999999);
+      } else if (key == "rfid") {
+        if (value.rfind("fixed:", 0) == 0) {
+          request["rfid"] = {{"mode", "fixed"}, {"reply", value.substr(6)}};
+        } else {
+          request["rfid"] = {{"mode", value}};
+        }
       } else {
-        UsageError("a device has no setting \"" + key + "\"");
+        UsageError("a device has no setting \"" + given + "\"");
       }
     }
   } else if (command == "monitor") {
@@ -335,6 +423,33 @@ int main(int argc, char** argv) {
       need(4);
       if (args[3] != "on" && args[3] != "off") UsageError("busy takes on or off");
       request["busy"] = args[3] == "on";
+    } else if (action == "state") {
+      request = {{"op", "monitor_state"}, {"port", args[1]}};
+    } else if (action == "requests") {
+      if (args.size() > 4 || (args.size() == 4 && args[3] != "--clear")) UsageError("requests takes --clear");
+      request = {{"op", "monitor_requests"}, {"port", args[1]}, {"clear", args.size() == 4}};
+    } else if (action == "script") {
+      need(4);
+      json script = args[3] == "clear" ? json::object() : json::parse(args[3], nullptr, false);
+      if (script.is_discarded() || !script.is_object()) UsageError("script takes a JSON object or clear");
+      request = {{"op", "script_monitor"}, {"port", args[1]}, {"script", script}};
+    } else if (action == "set") {
+      need(4);
+      request = {{"op", "set_monitor"}, {"port", args[1]}};
+      for (size_t i = 3; i < args.size(); ++i) {
+        auto [given, value] = KeyValue(args[i]);
+        std::string key = given;
+        for (char& c : key) c = c == '-' ? '_' : c;
+        if (key == "crc_error" || key == "reload_on_devmode" || key == "reload_on_job") {
+          request[key] = OnOff(given, value);
+        } else if (key == "reply_delay" || key == "reply_delay_ms") {
+          request["reply_delay_ms"] = Number(given, value, 86400000);
+        } else if (key == "flash_block" || key == "flash_block_ms") {
+          request["flash_block_ms"] = Number(given, value, 86400000);
+        } else {
+          UsageError("a monitor has no setting \"" + given + "\"");
+        }
+      }
     } else if (action != "stop" && action != "start" && action != "crash") {
       UsageError("monitor: unknown action \"" + action + "\"");
     }

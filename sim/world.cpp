@@ -353,6 +353,8 @@ Driver ParseDriver(const json& v, const std::string& path) {
     monitor.name = m.Text("name", "", kMaxNameLength, true, false);
     monitor.version = m.Text("version", "", 127);
     monitor.running = m.Bool("running", true);
+    monitor.reload_on_devmode = m.Bool("reload_on_devmode", false);
+    monitor.reload_on_job = m.Bool("reload_on_job", false);
     m.Done();
     d.language_monitor = std::move(monitor);
   }
@@ -543,6 +545,76 @@ std::vector<std::string> ParseDeviceFaults(const json& list, const std::string& 
   return faults;
 }
 
+bool SetDeviceKey(Device& d, const std::string& key, const json& value, const std::string& path) {
+  auto integer = [&](int64_t lo, int64_t hi) { return Reader::CheckInteger(value, path, lo, hi); };
+  if (key == "model") {
+    d.model = Reader::CheckText(value, path, 63);
+  } else if (key == "device_id") {
+    d.device_id = Reader::CheckText(value, path, kMaxDeviceId);
+  } else if (key == "firmware") {
+    d.firmware = Reader::CheckText(value, path, 63);
+  } else if (key == "faults") {
+    d.faults = ParseDeviceFaults(value, path);
+  } else if (key == "status_word") {
+    d.status_word = static_cast<uint16_t>(integer(0, 0xFFFF));
+  } else if (key == "temperature") {
+    d.temperature = static_cast<int>(integer(-99, 999));
+  } else if (key == "form_length") {
+    d.form_length = static_cast<uint16_t>(integer(0, 0xFFFF));
+  } else if (key == "version_detail") {
+    d.version_detail = Reader::CheckText(value, path, 10);
+  } else if (key == "reply_delay_ms") {
+    d.reply_delay_ms = static_cast<unsigned>(integer(0, kMaxDelayMs));
+  } else if (key == "counters") {
+    // The counters named change; the others keep their values.
+    Reader r(value, path);
+    PrinterCounters& c = d.counters;
+    c.errors = static_cast<uint32_t>(r.Integer("errors", c.errors, 0, kMaxCounter));
+    c.tickets = static_cast<uint32_t>(r.Integer("tickets", c.tickets, 0, kMaxCounter));
+    c.head_travel = static_cast<uint32_t>(r.Integer("head_travel", c.head_travel, 0, kMaxCounter));
+    c.jobs = static_cast<uint32_t>(r.Integer("jobs", c.jobs, 0, kMaxCounter));
+    c.cuts = static_cast<uint32_t>(r.Integer("cuts", c.cuts, 0, kMaxCounter));
+    r.Done();
+  } else if (key == "rfid") {
+    Reader r(value, path);
+    RfidBehaviour rfid;
+    const std::string mode = r.Text("mode", "echo", 16);
+    if (mode == "echo") {
+      rfid.mode = RfidBehaviour::Mode::kEcho;
+    } else if (mode == "fixed") {
+      rfid.mode = RfidBehaviour::Mode::kFixed;
+    } else if (mode == "silent") {
+      rfid.mode = RfidBehaviour::Mode::kSilent;
+    } else {
+      Fail(r.At("mode"), "must be \"echo\", \"fixed\" or \"silent\"");
+    }
+    if (const json* reply = r.Find("reply")) {
+      if (rfid.mode != RfidBehaviour::Mode::kFixed) Fail(r.At("reply"), "goes only with mode \"fixed\"");
+      const std::vector<uint8_t> bytes = ParseHex(*reply, kMaxRfidReply, r.At("reply"));
+      rfid.reply.assign(bytes.begin(), bytes.end());
+    }
+    r.Done();
+    d.rfid = std::move(rfid);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+PrinterState EmulatorState(const Device& d) {
+  PrinterState s;
+  s.status_word = d.status_word;
+  s.temperature = d.temperature;
+  s.form_length = d.form_length;
+  s.firmware = d.firmware;
+  s.version_detail = d.version_detail;
+  s.reply_delay_ms = d.reply_delay_ms;
+  s.faults = d.faults;
+  s.counters = d.counters;
+  s.rfid = d.rfid;
+  return s;
+}
+
 DWORD ParseRefusal(const json& value, const std::string& path) {
   if (value.is_boolean()) return value.get<bool>() ? ERROR_ACCESS_DENIED : 0;
   return static_cast<DWORD>(Reader::CheckInteger(value, path, 0, 0xFFFFFFFFLL));
@@ -713,10 +785,11 @@ World ParseWorld(const json& doc) {
       Reader d((*devices)[i], Index("devices", i));
       Device dev;
       dev.port = d.Text("port", "", 64, true, false);
-      dev.model = d.Text("model", "", 63);
-      dev.device_id = d.Text("device_id", "", kMaxDeviceId);
-      dev.firmware = d.Text("firmware", "", 63);
-      if (const json* faults = d.Find("faults")) dev.faults = ParseDeviceFaults(*faults, d.At("faults"));
+      // Every other key goes through the check the control API uses too.
+      for (auto it = (*devices)[i].begin(); it != (*devices)[i].end(); ++it) {
+        if (it.key() == "port") continue;
+        if (SetDeviceKey(dev, it.key(), it.value(), d.At(it.key()))) d.Find(it.key());
+      }
       d.Done();
       if (w.FindPort(dev.port) == nullptr) {
         Fail(d.At("port"), "names port \"" + dev.port + "\", which is not among \"ports\"");
@@ -814,7 +887,9 @@ json PrinterToJson(const Printer& p) {
   if (p.driver.language_monitor) {
     driver["language_monitor"] = {{"name", p.driver.language_monitor->name},
                                   {"version", p.driver.language_monitor->version},
-                                  {"running", p.driver.language_monitor->running}};
+                                  {"running", p.driver.language_monitor->running},
+                                  {"reload_on_devmode", p.driver.language_monitor->reload_on_devmode},
+                                  {"reload_on_job", p.driver.language_monitor->reload_on_job}};
   }
   json j = {
       {"name", p.name},
@@ -865,11 +940,28 @@ json PrinterToJson(const Printer& p) {
 }
 
 json DeviceToJson(const Device& d) {
+  static const char* const kModes[] = {"echo", "fixed", "silent"};
+  json rfid = {{"mode", kModes[static_cast<int>(d.rfid.mode)]}};
+  if (d.rfid.mode == RfidBehaviour::Mode::kFixed) {
+    rfid["reply"] = ToHex(std::vector<uint8_t>(d.rfid.reply.begin(), d.rfid.reply.end()));
+  }
   return {{"port", d.port},
           {"model", d.model},
           {"device_id", d.device_id},
           {"firmware", d.firmware},
-          {"faults", d.faults}};
+          {"faults", d.faults},
+          {"status_word", d.status_word},
+          {"temperature", d.temperature},
+          {"form_length", d.form_length},
+          {"version_detail", d.version_detail},
+          {"reply_delay_ms", d.reply_delay_ms},
+          {"counters",
+           {{"errors", d.counters.errors},
+            {"tickets", d.counters.tickets},
+            {"head_travel", d.counters.head_travel},
+            {"jobs", d.counters.jobs},
+            {"cuts", d.counters.cuts}}},
+          {"rfid", rfid}};
 }
 
 json WorldToJson(const World& w) {

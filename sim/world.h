@@ -20,6 +20,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "printer.h"
+
 namespace qxsim {
 
 class WorldError : public std::runtime_error {
@@ -43,6 +45,8 @@ inline constexpr size_t kMaxDriverExtra = 4096;
 inline constexpr size_t kMaxDependentFiles = 64;
 inline constexpr size_t kMaxPorts = 64;
 inline constexpr size_t kMaxDeviceId = 1024;
+inline constexpr int64_t kMaxDelayMs = 86400000;  // a day, for every simulated delay
+inline constexpr int64_t kMaxCounter = 99999999;  // the eight digits a reply carries
 
 struct OsVersion {
   DWORD major = 10;
@@ -63,6 +67,10 @@ struct LanguageMonitorInfo {
   std::string name;     // DRIVER_INFO_3A.pMonitorName
   std::string version;  // the version text the monitor reports
   bool running = true;  // started with the world
+  // A stopped monitor is started again (the spooler reloads it) when the
+  // printer's device mode is rewritten, or when a job starts on its port.
+  bool reload_on_devmode = false;
+  bool reload_on_job = false;
 };
 
 struct Driver {
@@ -175,7 +183,18 @@ struct Device {
   std::string device_id;  // IEEE 1284, "KEY:value;" pairs
   std::string firmware;
   std::vector<std::string> faults;  // names from kDeviceFaults, each once
+  // What the printer emulator answers (printer.h).
+  uint16_t status_word = 0;   // base bits; the faults add theirs
+  int temperature = 25;       // degrees Celsius, -99 to 999
+  uint16_t form_length = 0;   // hundredths of an inch, 0 for roll stock
+  std::string version_detail; // at most 10 characters
+  unsigned reply_delay_ms = 0;  // virtual ms the printer takes to answer
+  PrinterCounters counters;
+  RfidBehaviour rfid;
 };
+
+// EmulatorState - the printer emulator's view of a device.
+PrinterState EmulatorState(const Device& device);
 
 // The faults a device can be set to show.
 inline const std::vector<std::string> kDeviceFaults = {
@@ -217,6 +236,11 @@ Printer ParsePrinter(const nlohmann::json& object, const World& world, const std
                      DWORD& next_job_id);
 // ParseDeviceFaults - a list of fault names; throws WorldError naming path.
 std::vector<std::string> ParseDeviceFaults(const nlohmann::json& list, const std::string& path);
+// SetDeviceKey - one key of a device object (any but "port") into device,
+// checked as the world file checks it; path names the key in messages.
+// False for a key a device does not have; throws WorldError for a bad value.
+bool SetDeviceKey(Device& device, const std::string& key, const nlohmann::json& value,
+                  const std::string& path);
 
 // Flag words as the world file writes them: a number or a list of names.
 DWORD ParsePrinterStatus(const nlohmann::json& value, const std::string& path);

@@ -140,6 +140,37 @@ QXPLAT_API uint64_t qxplat_call_count(const char *function);
 /* qxplat_call_counts_reset - every call count back to 0. */
 QXPLAT_API void qxplat_call_counts_reset(void);
 
+/* ---- Mutex trace ------------------------------------------------------ */
+
+/*
+ * A record of mutex acquisitions and releases, so that tests can check a
+ * lock order. While tracing is on, every successful acquisition
+ * (WaitForSingleObject returning WAIT_OBJECT_0 or WAIT_ABANDONED on a mutex,
+ * CreateMutexA with bInitialOwner) and every successful ReleaseMutex is
+ * appended, with the calling thread's id and the handle value, in the order
+ * the calls returned. Recursive acquisitions are recorded each time.
+ */
+typedef struct qxplat_mutex_event {
+  uint32_t thread_id; /* GetCurrentThreadId of the caller */
+  uintptr_t handle;   /* the handle value the caller passed or received */
+  int acquired;       /* 1 for an acquisition, 0 for a release */
+} qxplat_mutex_event;
+
+/* qxplat_mutex_trace_start - discard earlier events and start tracing. */
+QXPLAT_API void qxplat_mutex_trace_start(void);
+
+/* qxplat_mutex_trace_stop - stop tracing; the events stay readable. */
+QXPLAT_API void qxplat_mutex_trace_stop(void);
+
+/*
+ * qxplat_mutex_trace_read - copy out events.
+ *   out (out, may be null when max is 0), max (in): receives the first
+ *   min(max, total) events, oldest first.
+ * Returns the total number of events recorded. At most 1048576 are kept;
+ * later ones are dropped.
+ */
+QXPLAT_API size_t qxplat_mutex_trace_read(qxplat_mutex_event *out, size_t max);
+
 /* ---- Simulated system ------------------------------------------------- */
 
 /*
@@ -239,6 +270,14 @@ inline std::vector<std::string> debug_captured() {
     texts.push_back(std::move(text));
   }
   return texts;
+}
+
+/* Every traced mutex event, oldest first. */
+inline std::vector<qxplat_mutex_event> mutex_trace() {
+  std::vector<qxplat_mutex_event> events(qxplat_mutex_trace_read(nullptr, 0));
+  const size_t total = qxplat_mutex_trace_read(events.data(), events.size());
+  if (total < events.size()) events.resize(total);
+  return events;
 }
 
 /* A snapshot of the live counts; Leaks() names what changed since it was taken. */

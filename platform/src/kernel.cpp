@@ -421,6 +421,28 @@ ModuleRegistry& TheModules() {
   return *registry;
 }
 
+// The mutex trace behind qxplat_mutex_trace_*: off unless a test starts it.
+struct MutexTrace {
+  std::atomic<bool> on{false};
+  std::mutex lock;
+  std::vector<qxplat_mutex_event> events;
+};
+
+MutexTrace& TheMutexTrace() {
+  static MutexTrace* trace = new MutexTrace;
+  return *trace;
+}
+
+constexpr size_t kMutexTraceLimit = size_t{1} << 20;
+
+void TraceMutex(HANDLE handle, bool acquired) {
+  MutexTrace& trace = TheMutexTrace();
+  if (!trace.on.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> guard(trace.lock);
+  if (trace.events.size() >= kMutexTraceLimit) return;
+  trace.events.push_back({ThisThreadId(), reinterpret_cast<uintptr_t>(handle), acquired ? 1 : 0});
+}
+
 }  // namespace
 
 bool RegisterProc(const char* module, const char* proc, FARPROC fn) {
@@ -495,6 +517,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
   }
   if (bInitialOwner) mutex->Wait(0);
   HANDLE handle = InsertHandle(mutex);
+  if (bInitialOwner) TraceMutex(handle, true);
   SetLastError(ERROR_SUCCESS);
   return handle;
 }
@@ -510,6 +533,7 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;
   }
+  TraceMutex(hMutex, false);
   return TRUE;
 }
 
@@ -522,7 +546,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }
-  return mutex->Wait(dwMilliseconds);
+  const DWORD result = mutex->Wait(dwMilliseconds);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) TraceMutex(hHandle, true);
+  return result;
 }
 
 DWORD WINAPI GetCurrentThreadId(void) { return ThisThreadId(); }
@@ -555,6 +581,23 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
 DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(VirtualNowMs()); }
 
 ULONGLONG WINAPI GetTickCount64(void) { return VirtualNowMs(); }
+
+void qxplat_mutex_trace_start(void) {
+  MutexTrace& trace = TheMutexTrace();
+  std::lock_guard<std::mutex> guard(trace.lock);
+  trace.events.clear();
+  trace.on.store(true, std::memory_order_release);
+}
+
+void qxplat_mutex_trace_stop(void) { TheMutexTrace().on.store(false, std::memory_order_release); }
+
+size_t qxplat_mutex_trace_read(qxplat_mutex_event* out, size_t max) {
+  MutexTrace& trace = TheMutexTrace();
+  std::lock_guard<std::mutex> guard(trace.lock);
+  const size_t n = std::min(max, trace.events.size());
+  if (out != nullptr) std::copy_n(trace.events.begin(), n, out);
+  return trace.events.size();
+}
 
 uint64_t qxplat_sleep_calls(void) { return g_sleep_calls.load(std::memory_order_relaxed); }
 

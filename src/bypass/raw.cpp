@@ -61,6 +61,18 @@ BOOL DeletePrintJobs(LPCSTR docName) {
   return 1;
 }
 
+BOOL FinishBlankDocument() {
+  if (g_bypass == nullptr) return 0;
+  if (!EndPagePrinter(g_bypass)) {
+    Abandon(false);
+    return 0;
+  }
+  if (!AbortPrinter(g_bypass)) EndDocPrinter(g_bypass);
+  ClosePrinter(g_bypass);
+  g_bypass = nullptr;
+  return 1;
+}
+
 }  // namespace qx
 
 extern "C" {

@@ -11,4 +11,14 @@ namespace qx {
 // list was processed, also when a delete failed; 0 when it could not be read.
 BOOL DeletePrintJobs(LPCSTR docName);
 
+// FinishBlankDocument - ends the blank raw document that the pipe opening
+// spools to make the spooler reload a language monitor, so that it never
+// reaches the printer as a job of its own: after its page has ended the job
+// is aborted (removed unprinted); should the spooler refuse that, it is
+// ended empty and left for the DeletePrintJobs that follows. The printer is
+// closed and the bypass handle cleared on every path.
+// Returns 1 whenever the page was ended, 0 when no document was open or its
+// page could not be ended.
+BOOL FinishBlankDocument();
+
 }  // namespace qx

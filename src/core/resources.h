@@ -116,4 +116,25 @@ class GlobalLockGuard {
   LPVOID data_;
 };
 
+// Holds one of the library's mutexes for a scope: waits without a time limit
+// (the wait's result is not examined) and releases exactly once. A mutex that
+// was never created (null) is skipped, so the caller runs unlocked.
+class MutexHold {
+ public:
+  explicit MutexHold(HANDLE mutex) : mutex_(mutex) {
+    if (mutex_ != nullptr) WaitForSingleObject(mutex_, INFINITE);
+  }
+  ~MutexHold() { Release(); }
+  MutexHold(const MutexHold&) = delete;
+  MutexHold& operator=(const MutexHold&) = delete;
+
+  void Release() {
+    if (mutex_ != nullptr) ReleaseMutex(mutex_);
+    mutex_ = nullptr;
+  }
+
+ private:
+  HANDLE mutex_;
+};
+
 }  // namespace qx

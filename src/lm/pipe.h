@@ -1,10 +1,12 @@
-// The language-monitor pipe: its name for a port, one waiting open, and the
-// close every transaction ends with.
+// The language-monitor pipe: its name for a port, one waiting open, the open
+// with its reload recovery, the probes, and the locks every transaction holds.
 #pragma once
 
 #include <windows.h>
 
 #include <qxdll.h>
+
+#include "core/state.h"
 
 namespace qx {
 
@@ -20,5 +22,43 @@ void FormPipeName(char* dest, DWORD destSize, const char* port);
 // pipe into message read mode. QX_ERR_OK with the handle open, else
 // QX_ERR_PIPE_BUSY or QX_ERR_NO_PIPE with nothing left open.
 QXRESULT OpenPipeWaiting(const char* pipeName, DWORD timeout);
+
+// The document name of the blank raw document that provokes a monitor
+// reload, and by which its jobs are deleted again.
+inline constexpr char kBlankDocName[] = "QX Printer DLL - QuixaroSystemsInc...(5158494e43)";
+
+// ProbePipe - whether the pipe answers (opens, or is busy) for a printer.
+//   pipeName (in), printerName (in): the printer stands in for the current
+//     printer during the open, so that a reload recovery acts on it; the
+//     current printer name is put back afterwards. Names of 128 characters or
+//     more do not fit the current printer record and are refused.
+// Returns 1 or 0. Holds the pipe mutex for the open and the close.
+BOOL ProbePipe(const char* pipeName, const char* printerName);
+
+// Closes the library's pipe handle when it goes. Made after the MutexHold
+// of a transaction, so that the pipe is closed before the mutex is released.
+class PipeCloser {
+ public:
+  PipeCloser() = default;
+  ~PipeCloser();
+  PipeCloser(const PipeCloser&) = delete;
+  PipeCloser& operator=(const PipeCloser&) = delete;
+};
+
+// Puts the current printer name back when it goes: the probes and the RFID
+// exchange replace it for one open, under the pipe mutex.
+class PrinterNameSwap {
+ public:
+  explicit PrinterNameSwap(const char* stand_in);
+  ~PrinterNameSwap();
+  PrinterNameSwap(const PrinterNameSwap&) = delete;
+  PrinterNameSwap& operator=(const PrinterNameSwap&) = delete;
+
+ private:
+  char saved_[kNameSize];
+};
+
+// True when the name fits the current printer record (at most 127 characters).
+bool FitsPrinterName(const char* name);
 
 }  // namespace qx

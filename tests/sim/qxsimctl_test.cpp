@@ -85,6 +85,60 @@ TEST_F(Qxsimctl, MonitorAndDeviceCommands) {
   EXPECT_NE(jobs.out.find("Daily sales report  [printing]"), std::string::npos) << jobs.out;
 }
 
+TEST_F(Qxsimctl, SetsThePrintersStatusAndEmulatorValues) {
+  const CtlRun set = Ctl(dir(), "device USB001 set status-word=0x0100 temperature=-5 form-length=600 "
+                                "version-detail=2019-01-01 reply-delay=30 rfid=fixed:e20010 tickets=12");
+  ASSERT_EQ(set.status, 0) << set.out;
+  const json d = control().Devices()[0];
+  EXPECT_EQ(d["status_word"], 0x0100);
+  EXPECT_EQ(d["temperature"], -5);
+  EXPECT_EQ(d["form_length"], 600);
+  EXPECT_EQ(d["version_detail"], "2019-01-01");
+  EXPECT_EQ(d["reply_delay_ms"], 30);
+  EXPECT_EQ(d["rfid"], (json{{"mode", "fixed"}, {"reply", "e20010"}}));
+  EXPECT_EQ(d["counters"]["tickets"], 12);
+  const CtlRun devices = Ctl(dir(), "devices");
+  EXPECT_NE(devices.out.find("base status word 0x0100, -5 C, form length 600"), std::string::npos) << devices.out;
+  // The one-word form of a status bit.
+  EXPECT_EQ(Ctl(dir(), "device USB001 set faults=paper_out").status, 0);
+  EXPECT_EQ(control().Devices()[0]["faults"], json::array({"paper_out"}));
+  EXPECT_EQ(Ctl(dir(), "device USB001 set rfid=silent").status, 0);
+  EXPECT_EQ(control().Devices()[0]["rfid"], (json{{"mode", "silent"}}));
+  // Refused by the daemon (1) or by qxsimctl itself (2); nothing changes.
+  EXPECT_EQ(Ctl(dir(), "device USB001 set rfid=loud").status, 1);
+  EXPECT_EQ(Ctl(dir(), "device USB001 set status-word=0x10000").status, 2);
+  EXPECT_EQ(Ctl(dir(), "device USB001 set temperature=warm").status, 2);
+  EXPECT_EQ(Ctl(dir(), "device USB001 set tickets=-1").status, 2);
+  EXPECT_EQ(control().Devices()[0]["status_word"], 0x0100);
+}
+
+TEST_F(Qxsimctl, ShowsSetsAndScriptsAMonitor) {
+  const CtlRun set = Ctl(dir(), "monitor USB001 set crc-error=on reload-on-devmode=on reload_on_job=off "
+                                "reply-delay=5 flash-block=7");
+  ASSERT_EQ(set.status, 0) << set.out;
+  const json state = control().MonitorState("USB001");
+  EXPECT_EQ(state["crc_error"], true);
+  EXPECT_EQ(state["reload_on_devmode"], true);
+  EXPECT_EQ(state["reply_delay_ms"], 5);
+  EXPECT_EQ(state["flash_block_ms"], 7);
+  const CtlRun shown = Ctl(dir(), "monitor USB001 state");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("crc error on, reply delay 5 ms, flash block 7 ms"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("flash idle 0/0 P Idle"), std::string::npos) << shown.out;
+
+  EXPECT_EQ(Ctl(dir(), R"(monitor USB001 script '{"reply_code": 79, "times": 1}')").status, 0);
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 script clear").status, 0);
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 requests").out, "no requests\n");
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 requests --clear").status, 0);
+
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 set colour=red").status, 2);
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 set crc-error=maybe").status, 2);
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 script {").status, 2);
+  EXPECT_EQ(Ctl(dir(), R"(monitor USB001 script '{"shout": 1}')").status, 1);
+  EXPECT_EQ(Ctl(dir(), "monitor USB001 requests --all").status, 2);
+  EXPECT_EQ(Ctl(dir(), "monitor LPT1: state").status, 1);
+}
+
 TEST_F(Qxsimctl, RefusalsAndUsageErrorsHaveTheirOwnExitStatus) {
   const CtlRun refused = Ctl(dir(), "printer Nobody set status=1");
   EXPECT_EQ(refused.status, 1);

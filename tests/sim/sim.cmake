@@ -12,3 +12,10 @@ target_link_libraries(sim_tests PRIVATE qxsim_fixture qxsim_world qxsim_client)
 target_compile_definitions(sim_tests PRIVATE
   QXSIMD_PATH="$<TARGET_FILE:qxsimd>" QXSIMCTL_PATH="$<TARGET_FILE:qxsimctl>")
 add_dependencies(sim_tests qxsimd qxsimctl)
+
+# The language monitors with the daemon's world behind them, on a fast clock.
+add_executable(sim_monitor_tests monitor_world_test.cpp)
+target_link_libraries(sim_monitor_tests PRIVATE qxsim_fixture GTest::gtest_main qxplatform Threads::Threads)
+qx_warnings(sim_monitor_tests)
+gtest_discover_tests(sim_monitor_tests DISCOVERY_TIMEOUT 30
+                     PROPERTIES TIMEOUT 120 ENVIRONMENT "QX_TIME_SCALE=1000")

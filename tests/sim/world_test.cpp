@@ -167,6 +167,9 @@ const std::string kJobIds = WithPrinter(R"(, "jobs": [{"id": 4, "document": "a"}
 const std::string kMonitorKey =
     WithPrinter(R"(, "driver": {"name": "D", "path": "d", "language_monitor": {"name": "M", "speed": 1}})");
 
+const std::string kMonitorReload = WithPrinter(
+    R"(, "driver": {"name": "D", "path": "d", "language_monitor": {"name": "M", "reload_on_job": 1}})");
+
 const std::string kRefuseSet = WithPrinter(R"(, "refuse_set": "yes")");
 const std::string kRefuseWrite = WithPrinter(R"(, "refuse_write": -5)");
 
@@ -205,6 +208,26 @@ const BadWorld kBadWorlds[] = {
     {"device on unknown port", R"({"devices": [{"port": "USB009"}]})", "devices[0].port: names port \"USB009\""},
     {"unknown fault", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "faults": ["on_fire"]}]})",
      "devices[0].faults[0]: unknown fault \"on_fire\""},
+    {"monitor reload switch", kMonitorReload.c_str(),
+     "printers[0].driver.language_monitor.reload_on_job: must be true or false"},
+    {"status word", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "status_word": -1}]})",
+     "devices[0].status_word: must be an integer from 0 to 65535"},
+    {"temperature", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "temperature": -100}]})",
+     "devices[0].temperature: must be an integer from -99 to 999"},
+    {"form length", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "form_length": "600"}]})",
+     "devices[0].form_length: must be an integer"},
+    {"version detail", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "version_detail": "01234567890"}]})",
+     "devices[0].version_detail: longer than 10 characters"},
+    {"reply delay", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "reply_delay_ms": 1.5}]})",
+     "devices[0].reply_delay_ms: must be an integer"},
+    {"rfid mode", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "rfid": {"mode": "mute"}}]})",
+     "devices[0].rfid.mode: must be"},
+    {"rfid reply hex", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "rfid": {"mode": "fixed", "reply": "0g"}}]})",
+     "devices[0].rfid.reply: holds a character"},
+    {"counter key", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "counters": {"prints": 1}}]})",
+     "devices[0].counters.prints: unknown key"},
+    {"unknown device key", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "colour": "red"}]})",
+     "devices[0].colour: unknown key"},
     {"usb interface port", R"({"usb_interfaces": [{"device_path": "x", "port_name": "USB001"}]})",
      "usb_interfaces[0].port_name"},
     {"string where number", R"({"os": {"major": "10"}})", "os.major: must be an integer"},
@@ -228,6 +251,56 @@ TEST(WorldFile, RefusalSwitchesLoadAndWriteBack) {
   EXPECT_EQ(back["refuse_start_doc"], 21);
   EXPECT_EQ(back["refuse_write"], 0);
   EXPECT_EQ(WorldToJson(ParseWorld(WorldToJson(w))), WorldToJson(w));
+}
+
+TEST(WorldFile, EmulatorKeysOfADeviceLoadAndWriteBack) {
+  const World w = LoadWorldText(R"({
+    "ports": ["USB001", "LPT1:"],
+    "printers": [{"name": "P", "port": "USB001", "driver": {"name": "D", "path": "d",
+                  "language_monitor": {"name": "M", "reload_on_devmode": true}}}],
+    "devices": [{"port": "USB001", "firmware": "1.24", "status_word": 33024, "temperature": -5,
+                 "form_length": 600, "version_detail": "2018-10-23", "reply_delay_ms": 250,
+                 "counters": {"tickets": 12, "cuts": 3}, "rfid": {"mode": "fixed", "reply": "E20010"}},
+                {"port": "LPT1:"}]
+  })");
+  const qxsim::Device& d = w.devices[0];
+  EXPECT_EQ(d.status_word, 0x8100);
+  EXPECT_EQ(d.temperature, -5);
+  EXPECT_EQ(d.form_length, 600);
+  EXPECT_EQ(d.version_detail, "2018-10-23");
+  EXPECT_EQ(d.reply_delay_ms, 250u);
+  EXPECT_EQ(d.counters.tickets, 12u);
+  EXPECT_EQ(d.counters.cuts, 3u);
+  EXPECT_EQ(d.counters.errors, 0u);
+  EXPECT_EQ(d.rfid.mode, qxsim::RfidBehaviour::Mode::kFixed);
+  EXPECT_EQ(d.rfid.reply, std::string("\xe2\x00\x10", 3));
+  // A device without them: an idle roll-stock printer at 25 degrees that echoes RFID.
+  const qxsim::Device& bare = w.devices[1];
+  EXPECT_EQ(bare.status_word, 0);
+  EXPECT_EQ(bare.temperature, 25);
+  EXPECT_EQ(bare.form_length, 0);
+  EXPECT_EQ(bare.rfid.mode, qxsim::RfidBehaviour::Mode::kEcho);
+  const auto& lm = *w.printers[0].driver.language_monitor;
+  EXPECT_TRUE(lm.reload_on_devmode);
+  EXPECT_FALSE(lm.reload_on_job);
+  // The emulator sees the same state.
+  const qxsim::PrinterState s = qxsim::EmulatorState(d);
+  EXPECT_EQ(s.firmware, "1.24");
+  EXPECT_EQ(s.counters.tickets, 12u);
+  EXPECT_EQ(WorldToJson(ParseWorld(WorldToJson(w))), WorldToJson(w));
+  EXPECT_EQ(WorldToJson(w)["devices"][0]["rfid"], (json{{"mode", "fixed"}, {"reply", "e20010"}}));
+}
+
+TEST(DefaultWorld, TheTicketPrinterIsIdleOnRollStock) {
+  const World w = LoadWorldText(qxsim::kDefaultWorldJson);
+  const qxsim::Device* d = w.FindDevice("USB001");
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->model, "ZDA-38");
+  EXPECT_EQ(d->firmware, "1.24");
+  EXPECT_EQ(d->status_word, 0);
+  EXPECT_EQ(d->temperature, 25);
+  EXPECT_EQ(d->form_length, 0);
+  EXPECT_EQ(d->version_detail, "2018-10-23");
 }
 
 // The daemon reports a bad file by its name and the place in it, and exits 2.

@@ -76,4 +76,30 @@ TEST(WindowsSmoke, AddressForObjectKeepsLow32Bits) {
   EXPECT_EQ(qxSetVB(7), 0);
 }
 
+// The decoders need no printer: the same bytes give the same record as on
+// POSIX, through the real C run-time's number and text formatting.
+TEST(WindowsSmoke, StatusReplyDecodes) {
+  const char text[] = "S00\x81\x01" "03-05" "04\x01\xF4" "0515" "1.23A2019-01-01";
+  QX_STATUS_RECORD record;
+  ASSERT_EQ(qxParseStatus(reinterpret_cast<const BYTE*>(text), sizeof text - 1, &record), QX_ERR_OK);
+  EXPECT_EQ(record.statusWord, 0x8101);
+  EXPECT_STREQ(record.statusWordText, "0x8101");
+  EXPECT_EQ(record.temperatureC, -5);
+  EXPECT_EQ(record.temperatureF, 23);
+  EXPECT_STREQ(record.formLengthText, "  5.00 in.");
+  EXPECT_STREQ(record.firmwareVersion, "1.23A");
+  EXPECT_STREQ(record.versionDetail, "2019-01-01");
+  EXPECT_EQ(qxParseStatus(reinterpret_cast<const BYTE*>("X00"), 3, &record), QX_ERR_BAD_STATUS);
+}
+
+TEST(WindowsSmoke, FlashProgressParses) {
+  QX_FLASH_PROGRESS progress;
+  ASSERT_EQ(qxLMParseFlashProgress("2,100,45,P,Writing", &progress), QX_ERR_OK);
+  EXPECT_EQ(progress.State, 2);
+  EXPECT_EQ(progress.Max, 100);
+  EXPECT_EQ(progress.Current, 45);
+  EXPECT_EQ(progress.PassFail, 'P');
+  EXPECT_STREQ(progress.Note, "Writing");
+}
+
 }  // namespace

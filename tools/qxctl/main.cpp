@@ -12,6 +12,7 @@
 
 #include "core/discovery.h"
 #include "core/state.h"
+#include "monitor.h"
 #include "qxctl.h"
 #include "settings.h"
 #include "sim.h"
@@ -208,6 +209,20 @@ const Command kCommands[] = {
      qxctl::CmdPrintRaw, true},
     {"jobs", "[--delete NAME]", "the current printer's queued jobs, or delete those named NAME",
      qxctl::CmdJobs, true},
+    {"status", "[--request IS|IN|IE|IA2|IA3|IA4|IC|plain]",
+     "the printer's status through its language monitor, decoded, each condition in words",
+     qxctl::CmdStatus, true},
+    {"parse-status", "HEX", "decode a status reply given in hexadecimal", qxctl::CmdParseStatus, false},
+    {"lm", "info|reset|abort|clear-crc|refresh", "the language monitor's information, or a printer command",
+     qxctl::CmdMonitor, true},
+    {"lm", "heartbeat N|heartbeat-rate MS|save-method N", "monitor settings", qxctl::CmdMonitor, true},
+    {"lm", "wd-setup FLAG FLAG VALUE VALUE", "set up the WD function", qxctl::CmdMonitor, true},
+    {"lm", "registry KEY VALUE", "have the monitor write a registry value", qxctl::CmdMonitor, true},
+    {"lm", "flash FILE [--verify]", "program the printer's flash through the monitor, with progress",
+     qxctl::CmdMonitor, true},
+    {"rfid", "HEX", "bytes through the printer's RFID function; shows the reply", qxctl::CmdRfid, true},
+    {"key", "NAME VALUE", "write one of the driver's known settings (AUTOSIZE, BEEPER_CONTROL, ...)",
+     qxctl::CmdKey, true},
     {"sim", "start [--world FILE]|stop|status", "run the simulated world in the background",
      qxctl::CmdSim, false},
 };
@@ -231,6 +246,7 @@ void PrintHelp(FILE* out) {
                "\n"
                "options:\n"
                "  --json                   machine-readable output\n"
+               "  --printer NAME           switch to that printer first (qxSetNewPrinter)\n"
                "  -h, --help               this help\n");
 }
 
@@ -239,10 +255,17 @@ void PrintHelp(FILE* out) {
 int main(int argc, char** argv) {
   Options options;
   std::vector<std::string> args;
+  const char* printer = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--printer") {
+      if (i + 1 == argc) {
+        std::fprintf(stderr, "qxctl: --printer needs a printer name\n");
+        return 2;
+      }
+      printer = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
       PrintHelp(stdout);
       return 0;
@@ -259,6 +282,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (!c.library) return c.run(options, rest);
     Attached library;
+    if (printer != nullptr && !qxSetNewPrinter(printer)) {
+      std::fprintf(stderr, "qxctl: cannot switch to printer '%s'\n", printer);
+      return 1;
+    }
     return c.run(options, rest);
   }
   std::fprintf(stderr, "qxctl: unknown command '%s' (try qxctl --help)\n", args[0].c_str());

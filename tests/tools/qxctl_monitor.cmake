@@ -1,0 +1,62 @@
+# qxctl reads the status and commands the printer through its language
+# monitor on a world it starts itself; qxsimctl changes the emulated printer
+# and shows what the monitor received:
+#   cmake -DQXCTL=<qxctl> -DQXSIMCTL=<qxsimctl> -DDIR=<fresh folder> -DFIRMWARE=<file> -P qxctl_monitor.cmake
+set(ENV{QX_SIM_DIR} ${DIR})
+file(REMOVE_RECURSE ${DIR})
+
+function(run expect_rc out_var)
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL expect_rc)
+    message(FATAL_ERROR "${ARGN}: exit ${rc}, expected ${expect_rc}\n${out}${err}")
+  endif()
+  set(${out_var} "${out}${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect text pattern)
+  if(NOT text MATCHES "${pattern}")
+    message(FATAL_ERROR "expected /${pattern}/ in:\n${text}")
+  endif()
+endfunction()
+
+run(0 out ${QXCTL} sim start)
+
+run(0 out ${QXCTL} status)
+expect("${out}" "reply type   S\nstatus word  0x0000\n  ready, no condition\ntemperature  25 C \\(77 F\\)")
+run(0 out ${QXSIMCTL} device USB001 set faults=paper_out)
+run(0 out ${QXCTL} status)
+expect("${out}" "status word  0x8100\n  printer not ready\n  out of paper\n")
+run(0 out ${QXCTL} --json status)
+expect("${out}" "\"outOfPaper\": true")
+run(0 out ${QXSIMCTL} device USB001 set faults=none)
+run(0 out ${QXCTL} status --request IC)
+expect("${out}" "firmware     1\\.24")
+
+run(0 out ${QXCTL} lm info)
+expect("${out}" "printer  QX ZDA-38 Ticket Printer\nport     USB001\nversion  QXLM 2\\.0\\.0\\.4")
+run(0 out ${QXCTL} lm heartbeat 257)
+run(0 out ${QXCTL} lm heartbeat-rate 1000)
+run(0 out ${QXCTL} lm wd-setup 5 0 300 7)
+run(0 out ${QXSIMCTL} monitor USB001 requests)
+expect("${out}" "03 00 00 01 05 01 00 0a")
+expect("${out}" "03 00 00 04 06 e8 03 00 00")
+expect("${out}" "03 00 00 04 11 01 00 2c 07")
+run(0 out ${QXCTL} key BEEPER_CONTROL -1)
+run(0 out ${QXSIMCTL} --json printer "QX ZDA-38 Ticket Printer")
+expect("${out}" "\"BEEPER_CONTROL\": ?4294967295")
+run(1 out ${QXCTL} key beeper_control 1)
+expect("${out}" "QX_ERR_UNKNOWN_KEY")
+run(0 out ${QXCTL} rfid "0a 0b 0c")
+expect("${out}" "0A 0B 0C")
+
+run(0 out ${QXCTL} lm flash ${FIRMWARE} --verify)
+expect("${out}" "100%  Done")
+run(0 out ${QXCTL} status --request IC)
+expect("${out}" "firmware     1\\.25A")
+
+run(0 out ${QXCTL} --printer "QX ZDA24 Boarding Pass Printer" current)
+expect("${out}" "port      LPT1:\n")
+run(1 out ${QXCTL} --printer "No Such Printer" current)
+
+run(0 out ${QXCTL} sim stop)
+file(REMOVE_RECURSE ${DIR})
