@@ -122,7 +122,7 @@ constexpr size_t kMaxProgressRequest = 127;
 constexpr size_t kMaxDataName = 259;  // the spooler's limit for printer data names
 constexpr size_t kMaxFirmwareFile = size_t{16} << 20;
 constexpr unsigned kFlashBlock = 512;
-constexpr unsigned kDefaultFlashBlockMs = 20;
+constexpr unsigned kDefaultFlashBlockMs = MonitorCounts::kDefaultFlashBlockMs;
 // Erasing takes as long as writing this many blocks; verifying a quarter of
 // the writing.
 constexpr unsigned kEraseBlocks = 4;
@@ -328,7 +328,7 @@ const char* FlashStateName(FlashProgress::State state) {
   return "?";
 }
 
-struct LanguageMonitor::Impl {
+struct LanguageMonitor::Impl : MonitorCounts {
   struct Slot {
     HANDLE pipe = INVALID_HANDLE_VALUE;
     SlotState state = SlotState::kListening;  // guarded by Impl::lock
@@ -748,24 +748,13 @@ struct LanguageMonitor::Impl {
   std::mutex control;  // Start, Stop, Crash and SetBusy run one at a time
   mutable std::mutex lock;
   std::condition_variable changed;
-  // Guarded by lock:
+  // Guarded by lock, as are the MonitorCounts it derives from:
   bool running = false;
   bool busy = false;
   bool stopping = false;
   bool crashing = false;
-  unsigned reply_delay_ms = 0;
-  unsigned flash_block_ms = kDefaultFlashBlockMs;
-  bool crc_error = false;
   bool reload_on_devmode = false;
   bool reload_on_job = false;
-  uint8_t heartbeat = 0;
-  int32_t heartbeat_rate = 0;
-  uint8_t save_method = 0;
-  uint8_t wd_setup[4] = {0, 0, 0, 0};
-  uint64_t aborts = 0;
-  uint64_t resets = 0;
-  uint64_t reloads = 0;
-  uint64_t exchanges = 0;
   std::optional<ReplyScript> script;
   unsigned script_used = 0;
   std::deque<std::string> requests;
@@ -922,19 +911,9 @@ MonitorSnapshot LanguageMonitor::Snapshot() const {
   s.info = m.info;
   s.info.reload_on_devmode = m.reload_on_devmode;
   s.info.reload_on_job = m.reload_on_job;
+  static_cast<MonitorCounts&>(s) = m;
   s.running = m.running;
   s.busy = m.busy;
-  s.crc_error = m.crc_error;
-  s.reply_delay_ms = m.reply_delay_ms;
-  s.flash_block_ms = m.flash_block_ms;
-  s.heartbeat = m.heartbeat;
-  s.heartbeat_rate = m.heartbeat_rate;
-  s.save_method = m.save_method;
-  std::copy(std::begin(m.wd_setup), std::end(m.wd_setup), std::begin(s.wd_setup));
-  s.aborts = m.aborts;
-  s.resets = m.resets;
-  s.reloads = m.reloads;
-  s.exchanges = m.exchanges;
   s.flash = ProgressAt(m.flash, qxplat_clock_now_ms());
   return s;
 }

@@ -77,14 +77,13 @@ struct FlashProgress {
   std::string file;  // the firmware file of the latest run
 };
 
-// Everything the control API shows of one monitor.
-struct MonitorSnapshot {
-  MonitorInfo info;
-  bool running = false;
-  bool busy = false;
+// A monitor's settings and counts, as the printer commands and the control
+// API leave them.
+struct MonitorCounts {
+  static constexpr unsigned kDefaultFlashBlockMs = 20;
   bool crc_error = false;
   unsigned reply_delay_ms = 0;
-  unsigned flash_block_ms = 0;
+  unsigned flash_block_ms = kDefaultFlashBlockMs;
   uint8_t heartbeat = 0;
   int32_t heartbeat_rate = 0;
   uint8_t save_method = 0;
@@ -93,6 +92,13 @@ struct MonitorSnapshot {
   uint64_t resets = 0;
   uint64_t reloads = 0;
   uint64_t exchanges = 0;  // replies written
+};
+
+// Everything the control API shows of one monitor.
+struct MonitorSnapshot : MonitorCounts {
+  MonitorInfo info;
+  bool running = false;
+  bool busy = false;
   FlashProgress flash;
 };
 

@@ -22,15 +22,47 @@ namespace qx {
 
 PipeCloser::~PipeCloser() { qxLMClosePipe(); }
 
-PrinterNameSwap::PrinterNameSwap(const char* stand_in) {
-  std::memcpy(saved_, g_state.printerName, sizeof saved_);
-  // The stand-in may be the current name itself: copy it out first.
-  char name[kNameSize];
-  CopyText(name, sizeof name, stand_in);
-  std::memcpy(g_state.printerName, name, sizeof name);
+namespace {
+
+// Puts the current printer name back when it goes.
+class PrinterNameSwap {
+ public:
+  explicit PrinterNameSwap(const char* standIn) {
+    std::memcpy(saved_, g_state.printerName, sizeof saved_);
+    // The stand-in may be the current name itself: copy it out first.
+    char name[kNameSize];
+    CopyText(name, sizeof name, standIn);
+    std::memcpy(g_state.printerName, name, sizeof name);
+  }
+  ~PrinterNameSwap() { std::memcpy(g_state.printerName, saved_, sizeof saved_); }
+  PrinterNameSwap(const PrinterNameSwap&) = delete;
+  PrinterNameSwap& operator=(const PrinterNameSwap&) = delete;
+
+ private:
+  char saved_[kNameSize];
+};
+
+}  // namespace
+
+QXRESULT OpenPipeFor(const char* pipeName, const char* printerName) {
+  const char* name = pipeName != nullptr ? pipeName : g_state.pipeName;
+  if (printerName == nullptr) return qxLMOpenPipe(name, g_state.pipeTimeout);
+  PrinterNameSwap swap(printerName);
+  return qxLMOpenPipe(name, g_state.pipeTimeout);
 }
 
-PrinterNameSwap::~PrinterNameSwap() { std::memcpy(g_state.printerName, saved_, sizeof saved_); }
+bool PipeNameOfPrinter(const char* printerName, char (&pipeName)[kPipeNameSize]) {
+  char port[kNameSize] = {};
+  char driver[kNameSize] = {};
+  DWORD portLength = 0;
+  DWORD driverLength = 0;
+  if (GetPrinterIdentity(&g_state.pageSetup, printerName, port, sizeof port, &portLength, driver, sizeof driver,
+                         &driverLength) != QX_ERR_OK) {
+    return false;
+  }
+  FormPipeName(pipeName, kPipeNameSize, port);
+  return true;
+}
 
 bool FitsPrinterName(const char* name) { return name != nullptr && strnlen(name, kNameSize) < kNameSize; }
 
@@ -41,13 +73,7 @@ namespace {
 // guards their changes.
 BOOL Probe(const char* pipeName, const char* printerName) {
   MutexHold lock(g_state.pipeMutex);
-  QXRESULT r;
-  if (printerName != nullptr) {
-    PrinterNameSwap swap(printerName);
-    r = qxLMOpenPipe(pipeName != nullptr ? pipeName : g_state.pipeName, g_state.pipeTimeout);
-  } else {
-    r = qxLMOpenPipe(pipeName != nullptr ? pipeName : g_state.pipeName, g_state.pipeTimeout);
-  }
+  const QXRESULT r = OpenPipeFor(pipeName, printerName);
   if (r == QX_ERR_OK) qxLMClosePipe();
   // A busy pipe has a monitor behind it.
   return r == QX_ERR_OK || r == QX_ERR_PIPE_BUSY ? 1 : 0;
@@ -105,16 +131,8 @@ BOOL QXAPI qxLMIsPipe(void) { return qx::Probe(nullptr, nullptr); }
 BOOL QXAPI qxLMPtrIsPipe(LPCSTR printerName) {
   if (!qx::FitsPrinterName(printerName)) return 0;
   qx::MutexHold lock(g_state.switchMutex);
-  char port[qx::kNameSize] = {};
-  char driver[qx::kNameSize] = {};
-  DWORD portLength = 0;
-  DWORD driverLength = 0;
-  if (qx::GetPrinterIdentity(&g_state.pageSetup, printerName, port, sizeof port, &portLength, driver,
-                             sizeof driver, &driverLength) != QX_ERR_OK) {
-    return 0;
-  }
   char pipeName[qx::kPipeNameSize];
-  qx::FormPipeName(pipeName, sizeof pipeName, port);
+  if (!qx::PipeNameOfPrinter(printerName, pipeName)) return 0;
   return qx::ProbePipe(pipeName, printerName);
 }
 

@@ -45,18 +45,18 @@ class PipeCloser {
   PipeCloser& operator=(const PipeCloser&) = delete;
 };
 
-// Puts the current printer name back when it goes: the probes and the RFID
-// exchange replace it for one open, under the pipe mutex.
-class PrinterNameSwap {
- public:
-  explicit PrinterNameSwap(const char* stand_in);
-  ~PrinterNameSwap();
-  PrinterNameSwap(const PrinterNameSwap&) = delete;
-  PrinterNameSwap& operator=(const PrinterNameSwap&) = delete;
+// OpenPipeFor - qxLMOpenPipe with the pipe time-out, on behalf of a printer.
+//   pipeName (in): null for the stored pipe name.
+//   printerName (in): null for the current printer; otherwise it stands in
+//     for the current printer name during the open (so that a reload
+//     recovery acts on it) and the current name is put back afterwards.
+// The caller holds the pipe mutex, which guards both names.
+QXRESULT OpenPipeFor(const char* pipeName, const char* printerName);
 
- private:
-  char saved_[kNameSize];
-};
+// The pipe name of a named printer's port, from the spooler (the library's
+// own pipe name is not touched); false when the printer's identity cannot be
+// read.
+bool PipeNameOfPrinter(const char* printerName, char (&pipeName)[kPipeNameSize]);
 
 // True when the name fits the current printer record (at most 127 characters).
 bool FitsPrinterName(const char* name);

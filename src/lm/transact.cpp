@@ -151,14 +151,8 @@ QXRESULT RfidExchange(LPCSTR pipeName, LPCSTR printerName, const BYTE* request, 
   DWORD count = 0;
   {
     MutexHold lock(g_state.pipeMutex);
-    QXRESULT opened;
-    if (printerName != nullptr) {
-      // Any reload recovery of the open acts on the addressed printer.
-      PrinterNameSwap swap(printerName);
-      opened = qxLMOpenPipe(pipeName != nullptr ? pipeName : g_state.pipeName, g_state.pipeTimeout);
-    } else {
-      opened = qxLMOpenPipe(pipeName != nullptr ? pipeName : g_state.pipeName, g_state.pipeTimeout);
-    }
+    // Any reload recovery of the open acts on the addressed printer.
+    const QXRESULT opened = OpenPipeFor(pipeName, printerName);
     if (opened != QX_ERR_OK) return opened;
     PipeCloser closer;
     if (!WriteFrame(frame, frameLength)) return QX_ERR_FAILED;
@@ -216,16 +210,8 @@ QXRESULT QXAPI qxLMPtrRFIDPrinter(LPCSTR printerName, const BYTE* request, DWORD
   if (!qx::FitsPrinterName(printerName)) return QX_ERR_BAD_ARG;
   // The printer-switch mutex first; the exchange takes the pipe mutex inside.
   qx::MutexHold lock(g_state.switchMutex);
-  char port[qx::kNameSize] = {};
-  char driver[qx::kNameSize] = {};
-  DWORD portLength = 0;
-  DWORD driverLength = 0;
-  if (qx::GetPrinterIdentity(&g_state.pageSetup, printerName, port, sizeof port, &portLength, driver,
-                             sizeof driver, &driverLength) != QX_ERR_OK) {
-    return QX_ERR_NO_PIPE;
-  }
   char pipeName[qx::kPipeNameSize];
-  qx::FormPipeName(pipeName, sizeof pipeName, port);
+  if (!qx::PipeNameOfPrinter(printerName, pipeName)) return QX_ERR_NO_PIPE;
   return qx::PipeRFIDExchange(pipeName, printerName, request, requestCount, reply, replySize, replyLength);
 }
 

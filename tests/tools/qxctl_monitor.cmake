@@ -2,22 +2,7 @@
 # monitor on a world it starts itself; qxsimctl changes the emulated printer
 # and shows what the monitor received:
 #   cmake -DQXCTL=<qxctl> -DQXSIMCTL=<qxsimctl> -DDIR=<fresh folder> -DFIRMWARE=<file> -P qxctl_monitor.cmake
-set(ENV{QX_SIM_DIR} ${DIR})
-file(REMOVE_RECURSE ${DIR})
-
-function(run expect_rc out_var)
-  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  if(NOT rc EQUAL expect_rc)
-    message(FATAL_ERROR "${ARGN}: exit ${rc}, expected ${expect_rc}\n${out}${err}")
-  endif()
-  set(${out_var} "${out}${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect text pattern)
-  if(NOT text MATCHES "${pattern}")
-    message(FATAL_ERROR "expected /${pattern}/ in:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_steps.cmake)
 
 run(0 out ${QXCTL} sim start)
 

@@ -1,20 +1,14 @@
 # qxctl against the embedded default world it starts itself:
 #   cmake -DQXCTL=<qxctl> -DDIR=<fresh folder> -P qxctl_world.cmake
-set(ENV{QX_SIM_DIR} ${DIR})
-file(REMOVE_RECURSE ${DIR})
+include(${CMAKE_CURRENT_LIST_DIR}/script_steps.cmake)
 
+# qxctl(<exit code> <out var> ARGS...): qxctl's standard output alone.
 function(qxctl expect_rc out_var)
   execute_process(COMMAND ${QXCTL} ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
   if(NOT rc EQUAL expect_rc)
     message(FATAL_ERROR "qxctl ${ARGN}: exit ${rc}, expected ${expect_rc}\n${out}${err}")
   endif()
   set(${out_var} "${out}" PARENT_SCOPE)
-endfunction()
-
-function(expect text pattern)
-  if(NOT text MATCHES "${pattern}")
-    message(FATAL_ERROR "expected /${pattern}/ in:\n${text}")
-  endif()
 endfunction()
 
 qxctl(1 out sim status)
