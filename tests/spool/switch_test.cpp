@@ -56,6 +56,35 @@ TEST_F(Switch, NewPrinterRefillsTheRecordAndProbesItsMonitor) {
   EXPECT_EQ(g_state.lmAvailable, 1);  // and the probe's pipe is closed again (leak check)
 }
 
+TEST_F(Switch, TheWholeSwitchRunsUnderThePipeMutex) {
+  // The probe's pipe open, and its reload recovery on a port without a
+  // monitor, run inside the one hold of the pipe mutex.
+  qxplat_call_counts_reset();
+  qxplat_mutex_trace_start();
+  ASSERT_EQ(qxSetNewPrinter(kBoarding), 1);
+  qxplat_mutex_trace_stop();
+  const auto events = qxplat::mutex_trace();
+  const auto pipe = reinterpret_cast<uintptr_t>(g_state.pipeMutex);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().handle, pipe);
+  EXPECT_EQ(events.front().acquired, 1);
+  EXPECT_EQ(events.back().handle, pipe);
+  EXPECT_EQ(events.back().acquired, 0);
+  int depth = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i].handle != pipe) continue;
+    depth += events[i].acquired ? 1 : -1;
+    if (i + 1 < events.size()) {
+      EXPECT_GT(depth, 0) << "the pipe mutex was let go at event " << i;
+    }
+  }
+  EXPECT_EQ(depth, 0);
+  EXPECT_EQ(qxplat_call_count("CreateFileA"), 3u);  // three open attempts, all inside
+  // The blank document of the recovery left nothing behind.
+  EXPECT_EQ(control().Received("LPT1:"), "");
+  EXPECT_TRUE(control().Jobs(std::string(kBoarding)).empty());
+}
+
 TEST_F(Switch, ThePrinterNameIsMatchedAsTheSpoolerMatchesIt) {
   // The spooler opens the printer whatever the case; the record keeps the
   // name as the caller gave it.
