@@ -7,6 +7,7 @@
 
 #include "core/discovery.h"
 #include "core/log.h"
+#include "core/resources.h"
 #include "core/state.h"
 #include "lm/pipe.h"
 
@@ -23,9 +24,10 @@ bool ProbeMonitor(bool logged) {
   char pipeName[kProbeNameSize];
   qx::FormPipeName(pipeName, sizeof pipeName, g_state.portName);
   if (logged) qx::LogLevel(1, "QXDLL - open pipe, name = %s", pipeName);
-  if (qx::OpenPipeWaiting(pipeName, kProbeTimeout) == QX_ERR_OK) {
+  qx::FileHandle pipe;
+  if (qx::OpenPipeWaiting(pipeName, kProbeTimeout, &pipe) == QX_ERR_OK) {
     g_state.lmAvailable = 1;
-    qxLMClosePipe();
+    pipe.Close();
     if (logged) qx::LogLevel(1, "QXDLL - Opened LM pipe");
     return true;
   }

@@ -37,6 +37,34 @@ class PrinterHandle {
   HANDLE handle_ = nullptr;
 };
 
+// A file, pipe or device handle, closed with CloseHandle. Empty is
+// INVALID_HANDLE_VALUE, as CreateFileA reports a failed open.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  // Closes what it held and takes handle instead.
+  void Reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+    Close();
+    handle_ = handle;
+  }
+  // Gives the handle up without closing it.
+  HANDLE Take() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+  void Close() {
+    if (valid()) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
 // A zeroed block from the process heap.
 class HeapBlock {
  public:

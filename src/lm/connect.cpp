@@ -20,8 +20,6 @@ constexpr DWORD kReloadPause = 500;  // ms after each reload attempt
 
 namespace qx {
 
-PipeCloser::~PipeCloser() { qxLMClosePipe(); }
-
 namespace {
 
 // Puts the current printer name back when it goes.
@@ -44,11 +42,47 @@ class PrinterNameSwap {
 
 }  // namespace
 
-QXRESULT OpenPipeFor(const char* pipeName, const char* printerName) {
+QXRESULT OpenPipeFor(const char* pipeName, const char* printerName, FileHandle* pipe) {
   const char* name = pipeName != nullptr ? pipeName : g_state.pipeName;
-  if (printerName == nullptr) return qxLMOpenPipe(name, g_state.pipeTimeout);
+  if (printerName == nullptr) return OpenPipeRecovering(name, g_state.pipeTimeout, pipe);
   PrinterNameSwap swap(printerName);
-  return qxLMOpenPipe(name, g_state.pipeTimeout);
+  return OpenPipeRecovering(name, g_state.pipeTimeout, pipe);
+}
+
+QXRESULT OpenPipeRecovering(const char* pipeName, DWORD timeout, FileHandle* pipe) {
+  pipe->Close();
+  if (pipeName == nullptr || pipeName[0] == '\0') {
+    LogLevel(1, "qxLMOpenPipe - No Pipe Name provided");
+    return QX_ERR_NO_PIPE;
+  }
+  // A busy pipe has a monitor: only a missing one is worth a reload.
+  QXRESULT r = OpenPipeWaiting(pipeName, timeout, pipe);
+  if (r != QX_ERR_NO_PIPE) return r;
+
+  // The spooler reloads a printer's language monitor when its device mode is
+  // rewritten.
+  LogLevel(1, "qxLMOpenPipe - LM Not Available - Attempt to force a reload with SetPrinterCharacteristics");
+  SetCurrentPrinterCharacteristics(0, kActionRefresh);
+  Sleep(kReloadPause);
+  r = OpenPipeWaiting(pipeName, timeout, pipe);
+  if (r != QX_ERR_NO_PIPE) return r;
+
+  // An offline printer, one whose status could not be read, or another
+  // maker's printer is not worth a job.
+  if ((g_lastStatus.status & PRINTER_STATUS_OFFLINE) != 0 || g_lastStatus.statusRead == 0 ||
+      !IsMakerPrinter(g_state.printerName)) {
+    return r;
+  }
+
+  // It also loads the monitor when a job starts on the port: a blank raw
+  // document that never prints, deleted again.
+  LogLevel(1, "qxLMOpenPipe - LM Not Available - Attempt to force a reload with a blank print doc");
+  if (qxPrintBypassOpenPrinter(kBlankDocName) && FinishBlankDocument()) {
+    Sleep(kReloadPause);
+    DeletePrintJobs(kBlankDocName);
+  }
+  Sleep(kReloadPause);
+  return OpenPipeWaiting(pipeName, timeout, pipe);
 }
 
 bool PipeNameOfPrinter(const char* printerName, char (&pipeName)[kPipeNameSize]) {
@@ -73,8 +107,9 @@ namespace {
 // guards their changes.
 BOOL Probe(const char* pipeName, const char* printerName) {
   MutexHold lock(g_state.pipeMutex);
-  const QXRESULT r = OpenPipeFor(pipeName, printerName);
-  if (r == QX_ERR_OK) qxLMClosePipe();
+  FileHandle pipe;
+  const QXRESULT r = OpenPipeFor(pipeName, printerName, &pipe);
+  pipe.Close();
   // A busy pipe has a monitor behind it.
   return r == QX_ERR_OK || r == QX_ERR_PIPE_BUSY ? 1 : 0;
 }
@@ -90,40 +125,16 @@ BOOL ProbePipe(const char* pipeName, const char* printerName) {
 
 extern "C" {
 
+// The host's own open: the handle is kept in the state record until
+// qxLMClosePipe, and a handle an earlier call left there is closed first, so
+// that repeated opens never hold more than one instance of the monitor.
+// Transactions use handles of their own and never touch this one.
 QXRESULT QXAPI qxLMOpenPipe(LPCSTR pipeName, DWORD timeout) {
-  if (pipeName == nullptr || pipeName[0] == '\0') {
-    qx::LogLevel(1, "qxLMOpenPipe - No Pipe Name provided");
-    g_state.pipeHandle = INVALID_HANDLE_VALUE;
-    return QX_ERR_NO_PIPE;
-  }
-  // A busy pipe has a monitor: only a missing one is worth a reload.
-  QXRESULT r = qx::OpenPipeWaiting(pipeName, timeout);
-  if (r != QX_ERR_NO_PIPE) return r;
-
-  // The spooler reloads a printer's language monitor when its device mode is
-  // rewritten.
-  qx::LogLevel(1, "qxLMOpenPipe - LM Not Available - Attempt to force a reload with SetPrinterCharacteristics");
-  qx::SetCurrentPrinterCharacteristics(0, qx::kActionRefresh);
-  Sleep(kReloadPause);
-  r = qx::OpenPipeWaiting(pipeName, timeout);
-  if (r != QX_ERR_NO_PIPE) return r;
-
-  // An offline printer, one whose status could not be read, or another
-  // maker's printer is not worth a job.
-  if ((qx::g_lastStatus.status & PRINTER_STATUS_OFFLINE) != 0 || qx::g_lastStatus.statusRead == 0 ||
-      !qx::IsMakerPrinter(g_state.printerName)) {
-    return r;
-  }
-
-  // It also loads the monitor when a job starts on the port: a blank raw
-  // document that never prints, deleted again.
-  qx::LogLevel(1, "qxLMOpenPipe - LM Not Available - Attempt to force a reload with a blank print doc");
-  if (qxPrintBypassOpenPrinter(qx::kBlankDocName) && qx::FinishBlankDocument()) {
-    Sleep(kReloadPause);
-    qx::DeletePrintJobs(qx::kBlankDocName);
-  }
-  Sleep(kReloadPause);
-  return qx::OpenPipeWaiting(pipeName, timeout);
+  qxLMClosePipe();
+  qx::FileHandle pipe;
+  const QXRESULT r = qx::OpenPipeRecovering(pipeName, timeout, &pipe);
+  g_state.pipeHandle = pipe.Take();
+  return r;
 }
 
 BOOL QXAPI qxLMIsPipe(void) { return qx::Probe(nullptr, nullptr); }

@@ -49,7 +49,8 @@ QXRESULT SendInquiry(const BYTE* inquiry, DWORD length, BYTE* reply, DWORD reply
 }
 
 // Bytes 3 and 4 of the ESC "IS" reply: the status word, high byte first.
-// Bytes the reply did not deliver count as 0.
+constexpr DWORD kStatusWordEnd = 5;  // reply bytes up to the status word's low byte
+
 struct StatusWordBytes {
   BYTE high = 0;
   BYTE low = 0;
@@ -59,11 +60,13 @@ QXRESULT ReadStatusWord(StatusWordBytes* word) {
   BYTE reply[qx::kFrameBufferSize] = {};
   DWORD length = 0;
   const QXRESULT r = qxLMGetStatus(QX_REQ_IS, reply, sizeof reply, &length);
-  if (r == QX_ERR_OK) {
-    word->high = length > 3 ? reply[3] : 0;
-    word->low = length > 4 ? reply[4] : 0;
-  }
-  return r;
+  if (r != QX_ERR_OK) return r;
+  // A reply too short to hold the status word says nothing about the
+  // printer: no condition is read from bytes that did not arrive.
+  if (length < kStatusWordEnd) return QX_ERR_BAD_REPLY;
+  word->high = reply[3];
+  word->low = reply[4];
+  return QX_ERR_OK;
 }
 
 // One status condition: the flag is set from the status word on success and
@@ -182,26 +185,24 @@ QXRESULT QXAPI qxLMPtrGetStatus(LPCSTR printerName, LONG requestIndex, BYTE* rep
   if (printerName == nullptr || reply == nullptr || replyLength == nullptr || replySize == 0) {
     return QX_ERR_NO_PIPE;
   }
-  // The printer-switch mutex for the whole call; the pipe mutex is taken
-  // inside it (by the switch, the query, and around saving and restoring
-  // the names that transactions read).
+  // The printer-switch mutex first, then the pipe mutex (recursive, so the
+  // switch and the query take it again inside) from before the switch until
+  // the names are back: no other thread's pipe call can see the switched
+  // printer or go to its monitor.
   qx::MutexHold lock(g_state.switchMutex);
+  qx::MutexHold pipe(g_state.pipeMutex);
   char savedPrinter[qx::kNameSize];
   char savedPort[qx::kNameSize];
   char savedPipe[qx::kPipeNameSize];
-  {
-    qx::MutexHold pipe(g_state.pipeMutex);
-    std::memcpy(savedPrinter, g_state.printerName, sizeof savedPrinter);
-    std::memcpy(savedPort, g_state.portName, sizeof savedPort);
-    std::memcpy(savedPipe, g_state.pipeName, sizeof savedPipe);
-  }
+  std::memcpy(savedPrinter, g_state.printerName, sizeof savedPrinter);
+  std::memcpy(savedPort, g_state.portName, sizeof savedPort);
+  std::memcpy(savedPipe, g_state.pipeName, sizeof savedPipe);
 
   QXRESULT r = QX_ERR_NO_PIPE;
   const bool current = savedPrinter[0] != '\0' && std::strncmp(printerName, savedPrinter, sizeof savedPrinter) == 0;
   if (current || qxSetNewPrinter(printerName)) r = qxLMGetStatus(requestIndex, reply, replySize, replyLength);
 
   // The driver name and the monitor flag keep what the switch set.
-  qx::MutexHold pipe(g_state.pipeMutex);
   std::memcpy(g_state.printerName, savedPrinter, sizeof savedPrinter);
   std::memcpy(g_state.portName, savedPort, sizeof savedPort);
   std::memcpy(g_state.pipeName, savedPipe, sizeof savedPipe);

@@ -31,16 +31,23 @@ struct Exchanged {
 };
 
 // Writes the frame in one write; a short write counts as failed.
-bool WriteFrame(const BYTE* frame, LONG length) {
+bool WriteFrame(HANDLE pipe, const BYTE* frame, LONG length) {
   DWORD written = 0;
-  return WriteFile(g_state.pipeHandle, frame, static_cast<DWORD>(length), &written, nullptr) &&
+  return WriteFile(pipe, frame, static_cast<DWORD>(length), &written, nullptr) &&
          written == static_cast<DWORD>(length);
+}
+
+// How long a reply may take: the pipe time-out, and the status time-out the
+// monitor may spend waiting for the printer.
+ULONGLONG ReplyLimit(DWORD pipeTimeout) {
+  return static_cast<ULONGLONG>(pipeTimeout) + g_state.statusTimeout;
 }
 
 // Opens the pipe, writes one request frame and reads one reply of at most
 // kFrameBufferSize bytes into received, under the pipe mutex; the pipe is
 // closed before the mutex is released. A null pipe name means the stored one,
-// read under the mutex that guards its changes.
+// read under the mutex that guards its changes. A reply that does not arrive
+// within the pipe and status time-outs is a failed read.
 Exchanged ExchangeOnce(BYTE command, const BYTE* payload, DWORD payloadLength, BYTE* received,
                        LPCSTR pipeName, DWORD timeout) {
   BYTE frame[kFrameBufferSize];
@@ -48,13 +55,14 @@ Exchanged ExchangeOnce(BYTE command, const BYTE* payload, DWORD payloadLength, B
   BuildPipeFrame(command, 0, payload, payloadLength, frame, &frameLength);
 
   MutexHold lock(g_state.pipeMutex);
-  const QXRESULT opened = qxLMOpenPipe(pipeName != nullptr ? pipeName : g_state.pipeName, timeout);
+  FileHandle pipe;
+  const QXRESULT opened = OpenPipeRecovering(pipeName != nullptr ? pipeName : g_state.pipeName, timeout, &pipe);
   if (opened != QX_ERR_OK) return {Stage::kOpenFailed, opened, 0};
-  PipeCloser closer;
-  if (!WriteFrame(frame, frameLength)) return {Stage::kWriteFailed, QX_ERR_OK, 0};
+  if (!WriteFrame(pipe.get(), frame, frameLength)) return {Stage::kWriteFailed, QX_ERR_OK, 0};
   // One message: a longer one fails the read (ERROR_MORE_DATA).
   DWORD count = 0;
-  if (!ReadFile(g_state.pipeHandle, received, kFrameBufferSize, &count, nullptr) || count == 0) {
+  if (ReadReplyBounded(pipe.get(), received, kFrameBufferSize, &count, ReplyLimit(timeout)) != ReplyRead::kRead ||
+      count == 0) {
     return {Stage::kReadFailed, QX_ERR_OK, 0};
   }
   return {Stage::kReplied, QX_ERR_OK, count};
@@ -152,21 +160,24 @@ QXRESULT RfidExchange(LPCSTR pipeName, LPCSTR printerName, const BYTE* request, 
   {
     MutexHold lock(g_state.pipeMutex);
     // Any reload recovery of the open acts on the addressed printer.
-    const QXRESULT opened = OpenPipeFor(pipeName, printerName);
+    FileHandle pipe;
+    const QXRESULT opened = OpenPipeFor(pipeName, printerName, &pipe);
     if (opened != QX_ERR_OK) return opened;
-    PipeCloser closer;
-    if (!WriteFrame(frame, frameLength)) return QX_ERR_FAILED;
+    if (!WriteFrame(pipe.get(), frame, frameLength)) return QX_ERR_FAILED;
 
     std::memset(reply, 0, replySize);
-    // Failing reads are retried until one succeeds. A message longer than
-    // the buffer fails its first read with ERROR_MORE_DATA and the next read
-    // takes the rest of it; that rest is already here, so it is read at once
-    // whatever the time.
-    const DWORD start = GetTickCount();
+    // Failing reads are retried until one delivers bytes; the read window
+    // bounds the waiting for a reply as well as the retries. A message
+    // longer than the buffer fails its first read with ERROR_MORE_DATA and
+    // the next read takes the rest of it at once.
+    const ULONGLONG start = GetTickCount64();
     for (;;) {
-      if (ReadFile(g_state.pipeHandle, received, sizeof received, &count, nullptr) && count != 0) break;
-      if (GetLastError() == ERROR_MORE_DATA) continue;
-      if (GetTickCount() - start >= kRfidReadWindow) return QX_ERR_PIPE_TIMEOUT;
+      const ULONGLONG waited = GetTickCount64() - start;
+      if (waited >= kRfidReadWindow) return QX_ERR_PIPE_TIMEOUT;
+      const ReplyRead read = ReadReplyBounded(pipe.get(), received, sizeof received, &count, kRfidReadWindow - waited);
+      if (read == ReplyRead::kRead && count != 0) break;
+      if (read == ReplyRead::kMoreData) continue;
+      if (read == ReplyRead::kTimedOut) return QX_ERR_PIPE_TIMEOUT;
       Sleep(kRfidRetryPause);
     }
   }

@@ -61,7 +61,7 @@ int WritePrinterDataValue(HANDLE printer, const char* name, LONG value, DWORD si
 // another printer's.
 BOOL QXAPI qxSetNewPrinter(LPCSTR printerName) {
   qx::MutexHold hold(g_state.pipeMutex);
-  if (printerName == nullptr || std::strlen(printerName) >= qx::kNameSize) return 0;
+  if (!qx::FitsPrinterName(printerName)) return 0;
 
   qx::PrinterHandle printer;
   if (!printer.Open(printerName, PRINTER_ALL_ACCESS)) {
@@ -89,12 +89,10 @@ BOOL QXAPI qxSetNewPrinter(LPCSTR printerName) {
   qx::FormPipeName(pipeName, sizeof pipeName, g_state.portName);
   qx::CopyText(g_state.pipeName, qx::kPipeNameSize, pipeName);
 
-  if (qxLMOpenPipe(g_state.pipeName, kSwitchProbeTimeout) == QX_ERR_OK) {
-    g_state.lmAvailable = 1;
-    qxLMClosePipe();
-  } else {
-    g_state.lmAvailable = 0;
-  }
+  // The probe opens a handle of its own: a pipe the host holds open through
+  // qxLMOpenPipe stays as it is.
+  qx::FileHandle pipe;
+  g_state.lmAvailable = qx::OpenPipeRecovering(g_state.pipeName, kSwitchProbeTimeout, &pipe) == QX_ERR_OK ? 1 : 0;
   return 1;
 }
 

@@ -30,6 +30,7 @@ class PipeOpen : public ::testing::Test {
     g_state.pipeHandle = INVALID_HANDLE_VALUE;
   }
   void TearDown() override {
+    pipe_.Close();
     qxLMClosePipe();
     for (HANDLE h : {client_, server_}) {
       if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -59,6 +60,7 @@ class PipeOpen : public ::testing::Test {
   std::string dir_;
   double scale_ = 1;
   std::string name_ = std::string(qx::kPipePrefix) + "USB001";
+  qx::FileHandle pipe_;
   HANDLE server_ = INVALID_HANDLE_VALUE;
   HANDLE client_ = INVALID_HANDLE_VALUE;
 };
@@ -73,17 +75,17 @@ TEST(PipeName, PrefixThenPortWithNoSeparator) {
 }
 
 TEST_F(PipeOpen, MissingPipeFailsAtOnce) {
-  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000), QX_ERR_NO_PIPE);
-  EXPECT_EQ(g_state.pipeHandle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000, &pipe_), QX_ERR_NO_PIPE);
+  EXPECT_FALSE(pipe_.valid());
   EXPECT_EQ(qxplat_call_count("WaitNamedPipeA"), 0u);
-  EXPECT_EQ(qx::OpenPipeWaiting("", 20000), QX_ERR_NO_PIPE);
-  EXPECT_EQ(qx::OpenPipeWaiting(nullptr, 20000), QX_ERR_NO_PIPE);
+  EXPECT_EQ(qx::OpenPipeWaiting("", 20000, &pipe_), QX_ERR_NO_PIPE);
+  EXPECT_EQ(qx::OpenPipeWaiting(nullptr, 20000, &pipe_), QX_ERR_NO_PIPE);
 }
 
 TEST_F(PipeOpen, FreePipeOpensInMessageMode) {
   Serve();
   std::thread listen([this] { ConnectNamedPipe(server_, nullptr); });
-  ASSERT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000), QX_ERR_OK);
+  ASSERT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000, &pipe_), QX_ERR_OK);
   listen.join();
   // Message read mode: a short read gets part of a message and ERROR_MORE_DATA.
   DWORD written = 0;
@@ -91,32 +93,31 @@ TEST_F(PipeOpen, FreePipeOpensInMessageMode) {
   char part[2];
   DWORD read = 0;
   SetLastError(0xdeadbeef);
-  EXPECT_FALSE(ReadFile(g_state.pipeHandle, part, sizeof part, &read, nullptr));
+  EXPECT_FALSE(ReadFile(pipe_.get(), part, sizeof part, &read, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
   EXPECT_EQ(read, 2u);
   EXPECT_EQ(qxplat_call_count("WaitNamedPipeA"), 0u);
-  EXPECT_EQ(qxLMClosePipe(), 1);
-  EXPECT_EQ(g_state.pipeHandle, INVALID_HANDLE_VALUE);
+  pipe_.Close();
 }
 
 TEST_F(PipeOpen, ShortTimeoutMeansNoWait) {
   Serve();
   Occupy();
-  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 99), QX_ERR_PIPE_BUSY);
+  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 99, &pipe_), QX_ERR_PIPE_BUSY);
   EXPECT_EQ(qxplat_call_count("WaitNamedPipeA"), 0u);
-  EXPECT_EQ(g_state.pipeHandle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(pipe_.valid());
 }
 
 TEST_F(PipeOpen, BusyPipeIsWaitedForInHundredMillisecondSlices) {
   Serve();
   Occupy();
   const uint64_t start = qxplat_clock_now_ms();
-  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000), QX_ERR_PIPE_BUSY);
+  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000, &pipe_), QX_ERR_PIPE_BUSY);
   EXPECT_EQ(qxplat_call_count("WaitNamedPipeA"), 200u);
   EXPECT_GE(qxplat_clock_now_ms() - start, 20000u);
 
   qxplat_call_counts_reset();
-  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 10000), QX_ERR_PIPE_BUSY);
+  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 10000, &pipe_), QX_ERR_PIPE_BUSY);
   EXPECT_EQ(qxplat_call_count("WaitNamedPipeA"), 100u);
   EXPECT_EQ(qxplat_call_count("CreateFileA"), 1u);
 }
@@ -133,7 +134,7 @@ TEST_F(PipeOpen, PipeFreedDuringTheWaitIsOpened) {
     DisconnectNamedPipe(server_);
     ConnectNamedPipe(server_, nullptr);
   });
-  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000), QX_ERR_OK);
+  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000, &pipe_), QX_ERR_OK);
   release.join();
   EXPECT_GE(qxplat_call_count("WaitNamedPipeA"), 5u);
   EXPECT_LT(qxplat_call_count("WaitNamedPipeA"), 200u);
@@ -143,9 +144,9 @@ TEST_F(PipeOpen, PipeFreedDuringTheWaitIsOpened) {
 TEST_F(PipeOpen, BytePipeRefusingMessageModeIsClosedAgain) {
   Serve(PIPE_TYPE_BYTE | PIPE_READMODE_BYTE);
   std::thread listen([this] { ConnectNamedPipe(server_, nullptr); });
-  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000), QX_ERR_NO_PIPE);
+  EXPECT_EQ(qx::OpenPipeWaiting(name_.c_str(), 20000, &pipe_), QX_ERR_NO_PIPE);
   listen.join();
-  EXPECT_EQ(g_state.pipeHandle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(pipe_.valid());
   // Only the server's end is left.
   EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PIPE), 1);
 }

@@ -119,12 +119,28 @@ TEST_F(PipeStatus, GettersTestTheStatusWordBits) {
   EXPECT_EQ(f.ticketNotTaken, 1);
   EXPECT_EQ(f.ok, 1);
   EXPECT_EQ(f.jam, 0);
+}
 
-  // Bytes the reply did not deliver count as 0.
-  ServeReply(Frame(0x01, "S0"));
-  f = ReadFlags();
-  EXPECT_EQ(f.outOfPaper, 0);
-  EXPECT_EQ(f.ok, 1);
+// A reply that succeeds but is too short to hold the status word tells
+// nothing of the printer: every getter fails and leaves its flag alone,
+// rather than reading missing bytes as "in order".
+TEST_F(PipeStatus, ShortRepliesFailClosed) {
+  for (const std::string& reply : {Frame(0x01, ""), Frame(0x01, "S"), Frame(0x01, "S0"),
+                                   Frame(0x01, Bytes({'S', '0', '0', 0x00})), Frame('F', "")}) {
+    ServeReply(reply);
+    for (auto getter : {qxLMGetOutOfPaperStatus, qxLMGetHeadLeverOpenStatus, qxLMGetJamStatus,
+                        qxLMGetManDeselectStatus, qxLMGetPrinterOKStatus, qxLMGetPrinterOKStatus2,
+                        qxLMGetLowPaperStatus, qxLMGetTicketNotTakenStatus}) {
+      BOOL flag = 7;
+      EXPECT_EQ(getter(&flag), QX_ERR_BAD_REPLY);
+      EXPECT_EQ(flag, 7);
+    }
+  }
+  // Five bytes are enough.
+  ServeReply(Frame(0x01, Bytes({'S', '0', '0', 0x00, 0x00})));
+  BOOL ok = 7;
+  EXPECT_EQ(qxLMGetPrinterOKStatus(&ok), QX_ERR_OK);
+  EXPECT_EQ(ok, 1);
 }
 
 TEST_F(PipeStatus, FailedQueryLeavesTheFlagsAlone) {
