@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
       world = qxsim::LoadWorldText(text.str());
       source = world_path;
     }
-  } catch (const qxsim::WorldError& e) {
+  } catch (const std::exception& e) {
+    // WorldError, and anything else reading the file threw (allocation failures).
     std::fprintf(stderr, "qxsimd: %s: %s\n", world_path.empty() ? "embedded default world" : world_path.c_str(),
                  e.what());
     return 2;

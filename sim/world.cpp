@@ -701,7 +701,24 @@ Printer ParsePrinter(const json& object, const World& world, const std::string& 
   return p;
 }
 
+namespace {
+
+World ParseWorldChecked(const json& doc);
+
+}  // namespace
+
 World ParseWorld(const json& doc) {
+  try {
+    return ParseWorldChecked(doc);
+  } catch (const json::exception& e) {
+    // A value of a kind a check let through: still the file's fault, never a crash.
+    throw WorldError(std::string("world: ") + e.what());
+  }
+}
+
+namespace {
+
+World ParseWorldChecked(const json& doc) {
   Reader r(doc, "");
   World w;
   r.Text("description", "", 4096);
@@ -804,11 +821,14 @@ World ParseWorld(const json& doc) {
   return w;
 }
 
+}  // namespace
+
 World LoadWorldText(const std::string& text) {
   json doc;
   try {
     doc = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // Syntax errors, and numbers the reader cannot hold (out_of_range).
     throw WorldError(std::string("not valid JSON: ") + e.what());
   }
   return ParseWorld(doc);

@@ -99,6 +99,10 @@ TEST_F(Garbage, SpoolerAnswersBadRequestsWithAnError) {
       R"({"op": "get_printer", "handle": 1.5, "level": 2})",
       R"({"op": "close_printer"})",
       R"({"op": "device_capabilities", "device": ["a"]})",
+      // Numbers beyond what the JSON reader holds, and beyond 64 bits.
+      R"({"op": "enum_printers", "flags": 2, "level": 1e400})",
+      R"({"op": "open_printer", "name": "QX ZDA-38 Ticket Printer", "access": 18446744073709551616})",
+      R"({"op": "get_printer", "handle": -1e999, "level": 2})",
   };
   for (const std::string& r : requests) {
     c.SendFrame(r);
@@ -201,6 +205,16 @@ TEST_F(Garbage, ControlAnswersBadRequestsWithAnError) {
       R"({"op": "add_job", "printer": "QX ZDA-38 Ticket Printer"})",
       R"({"op": "monitor", "port": "USB001", "action": 3})",
       R"({"op": "set_device", "port": "USB001", "device_id": 5})",
+      // Numbers beyond what the JSON reader holds, and beyond 64 bits.
+      R"({"op": "set_device", "port": "USB001", "temperature": 1e400})",
+      R"({"op": "set_device", "port": "USB001", "temperature": 1e300})",
+      R"({"op": "set_device", "port": "USB001", "counters": {"tickets": 18446744073709551616}})",
+      R"({"op": "add_printer", "printer": {"name": "P", "port": "LPT1:", "driver": {"name": "D", "path": "d"},
+          "priority": 1e400}})",
+      R"({"op": "add_printer", "printer": {"name": "P", "port": "LPT1:", "driver": {"name": "D", "path": "d"},
+          "data": {"X": 1e300}}})",
+      R"({"op": "set_printer", "name": "QX ZDA-38 Ticket Printer", "priority": -1e999})",
+      R"({"op": "set_monitor", "port": "USB001", "reply_delay_ms": 1e400})",
   };
   for (const std::string& r : requests) {
     c.SendFrame(r);

@@ -3,6 +3,9 @@
 // place in the file named.
 #include "world.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -232,6 +235,9 @@ const BadWorld kBadWorlds[] = {
      "usb_interfaces[0].port_name"},
     {"string where number", R"({"os": {"major": "10"}})", "os.major: must be an integer"},
     {"boolean where number", R"({"code_page": true})", "code_page: must be an integer"},
+    // Numbers the JSON reader itself cannot hold are refused like any bad text.
+    {"number beyond double range", R"({"description": 1e400})", "number overflow parsing '1e400'"},
+    {"negative number beyond double range", R"({"os": {"build": -1e999}})", "number overflow"},
 };
 
 INSTANTIATE_TEST_SUITE_P(BadFiles, RejectedWorld, ::testing::ValuesIn(kBadWorlds));
@@ -303,24 +309,39 @@ TEST(DefaultWorld, TheTicketPrinterIsIdleOnRollStock) {
   EXPECT_EQ(d->version_detail, "2018-10-23");
 }
 
-// The daemon reports a bad file by its name and the place in it, and exits 2.
+// The daemon reports a bad file by its name and the place in it, and exits 2
+// (never ends by a signal), whether the loader or the JSON reader refuses it.
 TEST(WorldFile, DaemonRefusesABadFileNamingThePath) {
-  char path[] = "/tmp/qxsim-bad-world-XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  std::ofstream(path) << R"({"ports": ["LPT1:"], "printers": [{"name": "P", "port": "LPT1:", "drivr": {}}]})";
-  const std::string command = std::string(QXSIMD_PATH) + " --check --world " + path + " 2>&1";
-  FILE* out = popen(command.c_str(), "r");
-  ASSERT_NE(out, nullptr);
-  std::string text;
-  char chunk[256];
-  while (size_t n = fread(chunk, 1, sizeof chunk, out)) text.append(chunk, n);
-  const int status = pclose(out);
-  std::remove(path);
-  EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_NE(text.find(path), std::string::npos) << text;
-  EXPECT_NE(text.find("printers[0].driver: is required"), std::string::npos) << text;
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {R"({"ports": ["LPT1:"], "printers": [{"name": "P", "port": "LPT1:", "drivr": {}}]})",
+       "printers[0].driver: is required"},
+      {R"({"description": 1e400})", "number overflow"},
+      {R"({"ports": ["LPT1:"], "printers": [{"name": "P", "port": "LPT1:", "driver": {"name": "D", "path": "d"},
+          "data": {"X": 1e400}}]})",
+       "number overflow"},
+  };
+  for (const auto& c : cases) {
+    char path[] = "/tmp/qxsim-bad-world-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::ofstream(path) << c.text;
+    const std::string command = std::string(QXSIMD_PATH) + " --check --world " + path + " 2>&1";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char chunk[256];
+    while (size_t n = fread(chunk, 1, sizeof chunk, out)) text.append(chunk, n);
+    const int status = pclose(out);
+    std::remove(path);
+    EXPECT_TRUE(WIFEXITED(status)) << c.text << ": ended by a signal\n" << text;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << c.text << "\n" << text;
+    EXPECT_NE(text.find(std::string("qxsimd: ") + path + ": "), std::string::npos) << text;
+    EXPECT_NE(text.find(c.message), std::string::npos) << text;
+  }
 }
 
 }  // namespace
