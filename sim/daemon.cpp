@@ -316,12 +316,21 @@ void Daemon::PrintReadyJobsLocked(Printer& p) {
 json Daemon::SpoolerLocked(const json& request, pid_t peer) {
   const std::string op = Text(request, "op", 64);
 
+  // The handle a request names. A handle is one only in the process that
+  // opened it: to every other process (the connection's peer, as the kernel
+  // reports it) it is no handle at all, as handle values are on Windows.
+  auto handle_entry = [&](const json& req) {
+    const uint64_t id = Unsigned(req, "handle", UINT64_MAX);
+    auto it = handles_.find(id);
+    if (it == handles_.end() || it->second.pid != peer) {
+      throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    }
+    return it;
+  };
   // The printer behind a handle; the handle outlives a removed printer and
   // then reports it deleted.
   auto printer_of = [&](const json& req) -> const Printer& {
-    const uint64_t id = Unsigned(req, "handle", UINT64_MAX);
-    auto it = handles_.find(id);
-    if (it == handles_.end()) throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    auto it = handle_entry(req);
     const Printer* p = world_.FindPrinter(it->second.printer);
     if (p == nullptr) throw SpoolerError{ERROR_PRINTER_DELETED, "the printer has been removed"};
     return *p;
@@ -386,9 +395,7 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
   }
 
   if (op == "close_printer") {
-    const uint64_t id = Unsigned(request, "handle", UINT64_MAX);
-    auto it = handles_.find(id);
-    if (it == handles_.end()) throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    auto it = handle_entry(request);
     AbortDocLocked(it->second);  // a document never ended is not printed
     handles_.erase(it);
     return {{"error", 0}};
@@ -396,9 +403,7 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
 
   // The handle and its printer, for the calls that change them.
   auto handle_of = [&](const json& req) -> std::pair<OpenHandle&, Printer&> {
-    const uint64_t id = Unsigned(req, "handle", UINT64_MAX);
-    auto it = handles_.find(id);
-    if (it == handles_.end()) throw SpoolerError{ERROR_INVALID_HANDLE, "unknown printer handle"};
+    auto it = handle_entry(req);
     Printer* p = world_.FindPrinter(it->second.printer);
     if (p == nullptr) throw SpoolerError{ERROR_PRINTER_DELETED, "the printer has been removed"};
     return {it->second, *p};
