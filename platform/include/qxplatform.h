@@ -103,7 +103,9 @@ QXPLAT_API size_t qxplat_counts_diff(const qxplat_counts *before, const qxplat_c
  *   what (in): a class of calls, "alloc" (GlobalAlloc, LocalAlloc, HeapAlloc,
  *     the ReAlloc forms, the SysAlloc functions, and blocks the layer allocates
  *     for a caller, as FormatMessageA does) or "open" (CreateMutexA,
- *     LoadLibraryA and, as they are built, CreateFileA, OpenPrinterA, ...);
+ *     LoadLibraryA and, as they are built, CreateFileA, OpenPrinterA, ...),
+ *     "spool" (every other winspool call: GetPrinterA, DeviceCapabilitiesA,
+ *     StartDocPrinterA, WritePrinter, SetJobA, GetDefaultPrinterA, ...);
  *     or the name of one function, such as "GetVersionExA", "GetProcAddress"
  *     or "FormatMessageA", which fails whatever its class.
  *   nth (in): 1 fails the first matching call after arming.

@@ -31,6 +31,7 @@ void CountDown(qxplat_kind kind);
 
 inline constexpr std::string_view kFaultAlloc = "alloc";
 inline constexpr std::string_view kFaultOpen = "open";
+inline constexpr std::string_view kFaultSpool = "spool";  // winspool calls but the opens
 
 // FaultPoint - one call of class fault_class (may be empty) by the function
 // named function. natural_error is the last error left when the armed fault

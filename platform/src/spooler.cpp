@@ -301,7 +301,7 @@ bool Request(const json& request, json& reply) { return Request(SimDir(), reques
 // RPC_S_SERVER_UNAVAILABLE. Not exported: winspool.drv hands it out through
 // GetProcAddress only.
 BOOL WINAPI GetDefaultPrinterA(LPSTR pszBuffer, LPDWORD pcchBuffer) {
-  if (FaultPoint({}, "GetDefaultPrinterA", ERROR_FILE_NOT_FOUND)) return FALSE;
+  if (FaultPoint(kFaultSpool, "GetDefaultPrinterA", ERROR_FILE_NOT_FOUND)) return FALSE;
   if (pcchBuffer == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -471,7 +471,7 @@ extern "C" {
 // No printers: TRUE, needed 0, count 0.
 BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
                           LPDWORD pcbNeeded, LPDWORD pcReturned) {
-  if (FaultPoint({}, "EnumPrintersA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "EnumPrintersA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   if (pcbNeeded == nullptr || pcReturned == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -563,7 +563,7 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 // ERROR_PRINTER_DELETED (the printer left the spooler since it was opened),
 // RPC_S_SERVER_UNAVAILABLE.
 BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
-  if (FaultPoint({}, "GetPrinterA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "GetPrinterA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = LookupHandle<PrinterHandle>(hPrinter);
   if (printer == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -591,7 +591,7 @@ BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
 // a driver without a language monitor. Other errors as GetPrinterA.
 BOOL WINAPI GetPrinterDriverA(HANDLE hPrinter, LPSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                               DWORD cbBuf, LPDWORD pcbNeeded) {
-  if (FaultPoint({}, "GetPrinterDriverA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "GetPrinterDriverA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = LookupHandle<PrinterHandle>(hPrinter);
   if (printer == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -633,7 +633,7 @@ BOOL WINAPI GetPrinterDriverA(HANDLE hPrinter, LPSTR pEnvironment, DWORD Level, 
 // (ERROR_NOT_SUPPORTED), no spooler (RPC_S_SERVER_UNAVAILABLE).
 int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, LPSTR pOutput,
                                const DEVMODEA* pDevMode) {
-  if (FaultPoint({}, "DeviceCapabilitiesA", RPC_S_SERVER_UNAVAILABLE)) return -1;
+  if (FaultPoint(kFaultSpool, "DeviceCapabilitiesA", RPC_S_SERVER_UNAVAILABLE)) return -1;
   if (pDevice == nullptr || *pDevice == '\0' || std::strlen(pDevice) > kMaxPrinterName) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return -1;
@@ -732,7 +732,7 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
 // A handle opened without PRINTER_ACCESS_ADMINISTER, or a printer set to
 // refuse changes, fails with ERROR_ACCESS_DENIED (or the world's error).
 BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
-  if (FaultPoint({}, "SetPrinterA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "SetPrinterA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return FALSE;
   if (Command != 0) {
@@ -798,7 +798,7 @@ LONG WINAPI DocumentPropertiesA(HWND hWnd, HANDLE hPrinter, LPSTR pDeviceName, P
                                 PDEVMODEA pDevModeInput, DWORD fMode) {
   (void)hWnd;
   (void)pDeviceName;
-  if (FaultPoint({}, "DocumentPropertiesA", RPC_S_SERVER_UNAVAILABLE)) return -1;
+  if (FaultPoint(kFaultSpool, "DocumentPropertiesA", RPC_S_SERVER_UNAVAILABLE)) return -1;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return -1;
   // The input is copied before anything is written: it may be the output.
@@ -853,7 +853,7 @@ LONG WINAPI DocumentPropertiesA(HWND hWnd, HANDLE hPrinter, LPSTR pDeviceName, P
 // ERROR_INVALID_PRINTER_STATE (a document is already started on the handle),
 // the error of a printer set to refuse documents, RPC_S_SERVER_UNAVAILABLE.
 DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
-  if (FaultPoint({}, "StartDocPrinterA", RPC_S_SERVER_UNAVAILABLE)) return 0;
+  if (FaultPoint(kFaultSpool, "StartDocPrinterA", RPC_S_SERVER_UNAVAILABLE)) return 0;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return 0;
   if (Level != 1) {
@@ -885,7 +885,7 @@ DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
 namespace {
 // The calls on the document of a handle that carry nothing but the handle.
 BOOL DocumentCall(const char* function, HANDLE hPrinter, const char* op) {
-  if (FaultPoint({}, function, RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, function, RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return FALSE;
   json reply;
@@ -915,7 +915,7 @@ BOOL WINAPI AbortPrinter(HANDLE hPrinter) { return DocumentCall("AbortPrinter", 
 // ERROR_SPL_NO_STARTDOC, ERROR_PRINT_CANCELLED, the error of a printer set to
 // refuse writes, RPC_S_SERVER_UNAVAILABLE.
 BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
-  if (FaultPoint({}, "WritePrinter", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "WritePrinter", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return FALSE;
   if (pcWritten == nullptr || (pBuf == nullptr && cbBuf != 0)) {
@@ -945,7 +945,7 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWr
 //   pcReturned as for EnumPrintersA; no jobs: TRUE with needed and count 0.
 BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
                       LPDWORD pcbNeeded, LPDWORD pcReturned) {
-  if (FaultPoint({}, "EnumJobsA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "EnumJobsA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return FALSE;
   if (pcbNeeded == nullptr || pcReturned == nullptr) {
@@ -993,7 +993,7 @@ BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
 //   its error.
 BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
   (void)pJob;
-  if (FaultPoint({}, "SetJobA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
+  if (FaultPoint(kFaultSpool, "SetJobA", RPC_S_SERVER_UNAVAILABLE)) return FALSE;
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return FALSE;
   if (Level != 0) {
@@ -1015,7 +1015,7 @@ BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
 // RPC_S_SERVER_UNAVAILABLE.
 DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize,
                              LPDWORD pcbNeeded) {
-  if (FaultPoint({}, "GetPrinterDataA", RPC_S_SERVER_UNAVAILABLE)) return GetLastError();
+  if (FaultPoint(kFaultSpool, "GetPrinterDataA", RPC_S_SERVER_UNAVAILABLE)) return GetLastError();
   auto printer = LookupHandle<PrinterHandle>(hPrinter);
   if (printer == nullptr) return ERROR_INVALID_HANDLE;
   if (pValueName == nullptr || pcbNeeded == nullptr || std::strlen(pValueName) > kMaxRecordText) {
@@ -1043,7 +1043,7 @@ DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, L
 // without PRINTER_ACCESS_ADMINISTER, or a printer set to refuse changes),
 // ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER, RPC_S_SERVER_UNAVAILABLE.
 DWORD WINAPI SetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, DWORD Type, LPBYTE pData, DWORD cbData) {
-  if (FaultPoint({}, "SetPrinterDataA", ERROR_ACCESS_DENIED)) return GetLastError();
+  if (FaultPoint(kFaultSpool, "SetPrinterDataA", ERROR_ACCESS_DENIED)) return GetLastError();
   auto printer = LookupHandle<PrinterHandle>(hPrinter);
   if (printer == nullptr) return ERROR_INVALID_HANDLE;
   if (pValueName == nullptr || std::strlen(pValueName) > kMaxRecordText || (pData == nullptr && cbData != 0) ||
