@@ -4,15 +4,25 @@
 // A connection that sends something that is not a frame of JSON gets an
 // error reply and, when the framing itself is lost (an announced size beyond
 // the limit, a frame cut short), is closed; the daemon and its world carry on.
+//
+// Connection sockets are read and written without blocking; a thread that
+// must wait polls its socket together with the server's stopping eventfd,
+// with a real time-out worked out from the virtual deadline on the scaled
+// clock (the daemon's clock never changes scale while it runs).
 #include "server.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <qxplatform.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "wire.h"
@@ -20,7 +30,10 @@
 namespace qxsim {
 namespace {
 
-constexpr size_t kMaxConnections = 256;
+// Slots of each service; a client process of the library holds one spooler
+// connection per call in progress, so these are far beyond real use.
+constexpr size_t kMaxSpoolerConnections = 256;
+constexpr size_t kMaxControlConnections = 32;
 
 int ListenAt(const std::string& path, std::string& error) {
   sockaddr_un addr{};
@@ -46,11 +59,19 @@ int ListenAt(const std::string& path, std::string& error) {
 
 }  // namespace
 
-Server::Server(Daemon& daemon, std::string dir) : daemon_(daemon), dir_(std::move(dir)) {}
+Server::Server(Daemon& daemon, std::string dir)
+    : daemon_(daemon), dir_(std::move(dir)), stopping_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-Server::~Server() { Shutdown(); }
+Server::~Server() {
+  Shutdown();
+  if (stopping_fd_ >= 0) close(stopping_fd_);
+}
 
 bool Server::Listen(std::string& error) {
+  if (stopping_fd_ < 0) {
+    error = std::string("eventfd: ") + std::strerror(errno);
+    return false;
+  }
   spooler_fd_ = ListenAt(dir_ + "/" + kSpoolerSocket, error);
   if (spooler_fd_ < 0) return false;
   control_fd_ = ListenAt(dir_ + "/" + kControlSocket, error);
@@ -74,58 +95,92 @@ void Server::Run(int wake_fd, const sigset_t* wait_mask) {
 void Server::Accept(int listen_fd, Kind kind) {
   const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return;
+  // The kernel's word for the client's process: spooler handles belong to it.
+  // A peer it cannot name would share handles with every other such peer.
   ucred cred{};
   socklen_t len = sizeof cred;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) cred.pid = 0;
-  // A client that stops reading cannot hold a connection thread for ever.
-  const timeval send_limit{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.pid <= 0) {
+    close(fd);
+    return;
+  }
 
   std::lock_guard<std::mutex> guard(lock_);
   ReapLocked(false);
-  if (connections_.size() >= kMaxConnections) {
+  const size_t limit = kind == Kind::kSpooler ? kMaxSpoolerConnections : kMaxControlConnections;
+  const auto taken = static_cast<size_t>(std::count_if(
+      connections_.begin(), connections_.end(), [kind](const auto& c) { return c->kind == kind; }));
+  if (taken >= limit) {
     close(fd);  // the client sees its call fail, as with a spooler out of resources
     return;
   }
   auto connection = std::make_unique<Connection>();
   connection->fd = fd;
+  connection->kind = kind;
   Connection& c = *connection;
   connections_.push_back(std::move(connection));
-  c.thread = std::thread([this, &c, kind, pid = cred.pid] { Serve(c, kind, pid); });
+  c.thread = std::thread([this, &c, pid = cred.pid] { Serve(c, pid); });
 }
 
-void Server::Serve(Connection& connection, Kind kind, pid_t peer) {
+bool Server::WaitFor(int fd, short events, uint64_t deadline_ms) const {
+  const double scale = qxplat_clock_scale();
+  for (;;) {
+    const uint64_t now = qxplat_clock_now_ms();
+    if (now >= deadline_ms) return false;
+    // Real milliseconds until the virtual deadline, rounded up so that the
+    // wait never ends before it.
+    const double real_ms = std::ceil(static_cast<double>(deadline_ms - now) / scale);
+    const int timeout = static_cast<int>(std::clamp(real_ms, 1.0, static_cast<double>(INT_MAX)));
+    pollfd fds[2] = {{fd, events, 0}, {stopping_fd_, POLLIN, 0}};
+    const int n = poll(fds, 2, timeout);
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0 && fds[1].revents != 0) return false;
+    if (n > 0 && fds[0].revents != 0) return true;  // ready, or an error the next call reports
+  }
+}
+
+void Server::Serve(Connection& connection, pid_t peer) {
   const int fd = connection.fd;
+  const Kind kind = connection.kind;
   auto error_reply = [kind](const std::string& message) {
     nlohmann::json reply = kind == Kind::kSpooler
                                ? nlohmann::json{{"error", ERROR_INVALID_PARAMETER}, {"message", message}}
                                : nlohmann::json{{"ok", false}, {"error", message}};
     return reply.dump();
   };
-  std::string text;
-  for (;;) {
-    const ReadResult got = ReadFrame(fd, text, kMaxRequest);
-    if (got == ReadResult::kTooLarge) {
-      WriteFrame(fd, error_reply("request larger than " + std::to_string(kMaxRequest) + " bytes"));
-      break;
+  // Each request, and each reply, within kIdleLimitMs of the previous step.
+  uint64_t deadline = 0;
+  const Wait wait = [this, &deadline](int socket, short events) { return WaitFor(socket, events, deadline); };
+  try {
+    std::string text;
+    for (;;) {
+      deadline = qxplat_clock_now_ms() + kIdleLimitMs;
+      const ReadResult got = ReadFrame(fd, text, kMaxRequest, wait);
+      if (got == ReadResult::kTooLarge) {
+        deadline = qxplat_clock_now_ms() + kIdleLimitMs;
+        WriteFrame(fd, error_reply("request larger than " + std::to_string(kMaxRequest) + " bytes"), wait);
+        break;
+      }
+      if (got != ReadResult::kFrame) break;
+      const nlohmann::json request = nlohmann::json::parse(text, nullptr, false);
+      std::string reply;
+      if (request.is_discarded()) {
+        reply = error_reply("the request is not valid JSON");
+      } else {
+        const nlohmann::json answer =
+            kind == Kind::kSpooler ? daemon_.Spooler(request, peer) : daemon_.Control(request);
+        // Texts from the world are 8-bit; replace what is not UTF-8 rather than fail.
+        reply = answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      }
+      deadline = qxplat_clock_now_ms() + kIdleLimitMs;
+      if (!WriteFrame(fd, reply, wait)) break;
     }
-    if (got != ReadResult::kFrame) break;
-    const nlohmann::json request = nlohmann::json::parse(text, nullptr, false);
-    std::string reply;
-    if (request.is_discarded()) {
-      reply = error_reply("the request is not valid JSON");
-    } else {
-      const nlohmann::json answer =
-          kind == Kind::kSpooler ? daemon_.Spooler(request, peer) : daemon_.Control(request);
-      // Texts from the world are 8-bit; replace what is not UTF-8 rather than fail.
-      reply = answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    }
-    if (!WriteFrame(fd, reply)) break;
+  } catch (const std::exception&) {
+    // Out of memory for one request: only this connection ends.
   }
-  // The client sees the end at once; the descriptor itself is closed when
-  // the thread is reaped.
-  shutdown(fd, SHUT_RDWR);
+  // Marked done first, so that a slot is free by the time the client sees
+  // the end; the reaper joins the thread before it closes the descriptor.
   connection.done = true;
+  shutdown(fd, SHUT_RDWR);
 }
 
 void Server::ReapLocked(bool all) {
@@ -145,6 +200,12 @@ void Server::ReapLocked(bool all) {
 }
 
 void Server::Shutdown() {
+  // Threads waiting for their clients stop waiting; replies already taken by
+  // the socket (the answer to "stop") still reach their clients.
+  if (stopping_fd_ >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(stopping_fd_, &one, sizeof one);
+  }
   for (int* fd : {&spooler_fd_, &control_fd_}) {
     if (*fd >= 0) {
       close(*fd);

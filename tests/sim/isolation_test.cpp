@@ -11,6 +11,8 @@
 
 #include <qxplatform.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -148,6 +150,109 @@ TEST_F(HandleOwner, AnotherProcessCannotUseOrCloseTheHandle) {
   EXPECT_EQ(control().Received("USB001"), "ABCD");
   EXPECT_EQ(Ask(mine, {{"op", "close_printer"}, {"handle", h}})["error"], 0);
   close(mine);
+}
+
+// ---- Connections ----------------------------------------------------------------
+
+// Connections that each asked one spooler request and are left open, idle;
+// those the daemon turned away (it closed them) are not kept.
+std::vector<int> IdleConnections(const std::string& dir, const char* socket_name, int count) {
+  const json request = std::string(socket_name) == qxsim::kControlSocket ? json{{"op", "status"}}
+                                                                          : json{{"op", "get_default_printer"}};
+  std::vector<int> open;
+  for (int i = 0; i < count; ++i) {
+    const int fd = Connect(dir, socket_name);
+    if (fd < 0) continue;
+    if (Ask(fd, request).is_object()) {
+      open.push_back(fd);
+    } else {
+      close(fd);
+    }
+  }
+  return open;
+}
+
+// True once the daemon has closed fd, waiting until deadline at most.
+bool ClosedByDaemon(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    char byte;
+    const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return n == 0;  // not bytes: nothing more was asked
+  }
+}
+
+// The test's own bound on waiting for the daemon to act.
+std::chrono::steady_clock::time_point Limit() { return std::chrono::steady_clock::now() + std::chrono::seconds(30); }
+
+class Flood : public qxsim::SimFixture {};
+
+// One process takes every spooler slot and sits on them: the control API
+// still answers and stops the daemon (which ends the idle connections too).
+TEST_F(Flood, IdleSpoolerConnectionsDoNotShutOutTheControlApi) {
+  const std::vector<int> idle = IdleConnections(dir(), qxsim::kSpoolerSocket, 300);
+  EXPECT_EQ(idle.size(), 256u) << "the spooler's slots";
+  const int another = Connect(dir(), qxsim::kSpoolerSocket);
+  EXPECT_TRUE(Ask(another, {{"op", "get_default_printer"}}).is_null()) << "turned away while all are taken";
+  close(another);
+
+  EXPECT_EQ(control().Status()["pid"], world().pid());
+  control().Stop();
+  EXPECT_TRUE(world().Stop()) << world().Log();
+  const auto limit = Limit();
+  for (int fd : idle) {
+    EXPECT_TRUE(ClosedByDaemon(fd, limit));
+    close(fd);
+  }
+}
+
+// And the other way round: a flood on the control socket leaves the spooler
+// serving.
+TEST_F(Flood, IdleControlConnectionsDoNotShutOutTheSpooler) {
+  const std::vector<int> idle = IdleConnections(dir(), qxsim::kControlSocket, 300);
+  EXPECT_LT(idle.size(), 300u);
+  const int fd = Connect(dir(), qxsim::kSpoolerSocket);
+  EXPECT_EQ(Ask(fd, {{"op", "get_default_printer"}}), json({{"error", 0}, {"name", kTicket}}));
+  close(fd);
+  for (int c : idle) close(c);
+}
+
+// A connection that says nothing, or stops halfway through a request, is
+// closed once the bound has passed on the daemon's clock; the slots come free.
+TEST(IdleConnections, AreClosedAfterTheBoundOnTheScaledClock) {
+  // The bound in about a second of real time.
+  constexpr double kScale = static_cast<double>(qxsim::kIdleLimitMs) / 1000.0;
+  std::string error;
+  auto world = qxsim::SimWorld::Start(qxsim::SimWorld::Options{"", kScale}, &error);
+  ASSERT_NE(world, nullptr) << error;
+  const auto begin = std::chrono::steady_clock::now();
+
+  std::vector<int> watched = IdleConnections(world->dir(), qxsim::kSpoolerSocket, 256);
+  ASSERT_EQ(watched.size(), 256u);
+  watched.push_back(Connect(world->dir(), qxsim::kControlSocket));  // says nothing
+  const int cut = Connect(world->dir(), qxsim::kControlSocket);
+  ASSERT_GE(cut, 0);
+  ASSERT_EQ(send(cut, "\0\0\0\x40{\"op\"", 10, MSG_NOSIGNAL), 10);  // the rest never comes
+  watched.push_back(cut);
+  const auto limit = Limit();
+  for (int fd : watched) {
+    EXPECT_TRUE(ClosedByDaemon(fd, limit));
+    close(fd);
+  }
+  const double virtual_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count() * kScale;
+  EXPECT_GE(virtual_ms, static_cast<double>(qxsim::kIdleLimitMs)) << "closed before the bound";
+
+  // The slots are free again.
+  const int fd = Connect(world->dir(), qxsim::kSpoolerSocket);
+  EXPECT_EQ(Ask(fd, {{"op", "get_default_printer"}})["error"], 0);
+  close(fd);
+  EXPECT_TRUE(world->Stop()) << world->Log();
 }
 
 }  // namespace
