@@ -7,8 +7,10 @@
 // folder, so servers and clients may live in different processes.
 //
 // Where. The runtime folder is $QX_SIM_DIR, or /tmp/qxsim-<uid> when that is
-// unset or empty, read afresh by every call that names a pipe. It must be a
-// folder owned by this user. A server puts its socket in its "pipes"
+// unset or empty, read afresh by every call that names a pipe. It, and its
+// "pipes" subfolder, must pass the runtime-folder check (runtime_folder.h: a
+// folder of this user's own, no access for group or others), else the call
+// fails with ERROR_ACCESS_DENIED. A server puts its socket in its "pipes"
 // subfolder (created mode 0700, with the runtime folder itself when missing):
 //
 //   pipes/<stem>.sock   the server's listening socket
@@ -106,6 +108,7 @@
 #include "accounting.h"
 #include "clock.h"
 #include "handles.h"
+#include "runtime_folder.h"
 #include "simlink.h"
 
 namespace qxplat {
@@ -290,25 +293,6 @@ DWORD ResolvePipe(const char* name, PipeAddress* out) {
   if (!fits(stem)) return ERROR_BAD_PATHNAME;
   out->socket_path = out->pipes_dir + "/" + stem + ".sock";
   out->lock_path = out->pipes_dir + "/" + stem + ".lock";
-  return 0;
-}
-
-// UsableFolder - path is a folder owned by this user.
-//   create (in): make it, mode 0700, when it is missing (its parent must exist).
-// Returns 0, ERROR_FILE_NOT_FOUND (missing, create not asked),
-// ERROR_PATH_NOT_FOUND (cannot be made) or ERROR_ACCESS_DENIED (not a folder
-// of this user).
-DWORD UsableFolder(const std::string& path, bool create) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) return errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
-    if (!create) return ERROR_FILE_NOT_FOUND;
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-      return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
-    }
-    if (stat(path.c_str(), &st) != 0) return ERROR_PATH_NOT_FOUND;
-  }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return ERROR_ACCESS_DENIED;
   return 0;
 }
 
@@ -774,8 +758,8 @@ class Listener {
   // the registry lock held. Returns 0 or a Win32 error; on error nothing is
   // left behind.
   DWORD Open() {
-    if (DWORD e = UsableFolder(address.runtime_dir, true)) return e;
-    if (DWORD e = UsableFolder(address.pipes_dir, true)) return e;
+    if (DWORD e = CheckRuntimeFolder(address.runtime_dir, true)) return e;
+    if (DWORD e = CheckRuntimeFolder(address.pipes_dir, true)) return e;
     if (DWORD e = ClaimName()) return e;
     sockaddr_un sa;
     Fd sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -1107,8 +1091,8 @@ DWORD ReadAnswer(int fd, std::chrono::steady_clock::time_point deadline, Answer*
 // ERROR_FILE_NOT_FOUND (no server), ERROR_PIPE_BUSY (its backlog is full,
 // or it does not answer), ERROR_ACCESS_DENIED, ERROR_TOO_MANY_OPEN_FILES.
 DWORD Ask(const PipeAddress& a, uint8_t op, uint8_t access, Fd* fd, Answer* answer) {
-  if (DWORD e = UsableFolder(a.runtime_dir, false)) return e;
-  if (DWORD e = UsableFolder(a.pipes_dir, false)) return e;
+  if (DWORD e = CheckRuntimeFolder(a.runtime_dir, false)) return e;
+  if (DWORD e = CheckRuntimeFolder(a.pipes_dir, false)) return e;
   sockaddr_un sa;
   if (!FillSocketAddress(a.socket_path, &sa)) return ERROR_BAD_PATHNAME;
   Fd sock(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

@@ -1,5 +1,21 @@
 // simlink.cpp - POSIX platform layer, internal: requests to the simulated
 // world's spooler service (see simlink.h).
+//
+// Trust. Before every request the runtime folder must pass the check the
+// named pipes make too (runtime_folder.h: a folder, not a link, of this
+// user's own, with no access for group or others), and the daemon that
+// answers must run as this user (the socket's peer credentials). Otherwise
+// the call fails as when no spooler answers (RPC_S_SERVER_UNAVAILABLE), and
+// the first refusal of a folder for a given reason writes one line to
+// standard error:
+//
+//   qxplatform: runtime folder /tmp/qxsim-1000 refused: open to other users
+//   (mode 0755); spooler calls fail until it is a folder of this user's own
+//   with mode 0700
+//
+// (one line), so that a user whose folder someone else made, or made too
+// open, learns why no world answers. Debug output is not used: it is the
+// library's, and is often not captured.
 #include "simlink.h"
 
 #include <sys/socket.h>
@@ -10,8 +26,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include <nlohmann/json.hpp>
+
+#include "runtime_folder.h"
 
 namespace qxplat {
 namespace {
@@ -61,7 +81,10 @@ bool Exchange(const std::string& dir, const std::string& request, std::string& r
   const timeval limit{kReplyLimitSeconds, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+  ucred peer{};
+  socklen_t peer_size = sizeof peer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peer_size) == 0 && peer.uid == geteuid()) {
     const auto size = static_cast<uint32_t>(request.size());
     const char head[4] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
                           static_cast<char>(size >> 8), static_cast<char>(size)};
@@ -81,6 +104,23 @@ bool Exchange(const std::string& dir, const std::string& request, std::string& r
   return ok;
 }
 
+// ReportRefusedFolder - one line on standard error the first time this
+// process refuses dir for this reason (see the file comment).
+void ReportRefusedFolder(const std::string& dir, const std::string& reason) {
+  static std::mutex lock;
+  static std::set<std::string> reported;
+  constexpr size_t kMaxRemembered = 64;  // a process that tries many folders stays bounded
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (reported.size() >= kMaxRemembered || !reported.insert(dir + '\n' + reason).second) return;
+  }
+  const std::string line = "qxplatform: runtime folder " + dir + " refused: " + reason +
+                           "; spooler calls fail until it is a folder of this user's own with mode 0700\n";
+  const int saved_errno = errno;
+  [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, line.data(), line.size());
+  errno = saved_errno;
+}
+
 }  // namespace
 
 std::string SimDir() {
@@ -92,6 +132,11 @@ std::string SimDir() {
 DWORD SimRequest(const std::string& dir, const json& request, json& reply) {
   std::string text;
   try {
+    std::string reason;
+    if (const DWORD folder = CheckRuntimeFolder(dir, false, &reason); folder != 0) {
+      if (folder == ERROR_ACCESS_DENIED) ReportRefusedFolder(dir, reason);
+      return RPC_S_SERVER_UNAVAILABLE;
+    }
     if (!Exchange(dir, request.dump(-1, ' ', false, json::error_handler_t::replace), text)) {
       return RPC_S_SERVER_UNAVAILABLE;
     }

@@ -26,8 +26,9 @@ std::string SimDir();
 // SimRequest - one request to the spooler service of the world in dir.
 //   reply (out): the daemon's reply object when the result is 0.
 // Returns 0, the Win32 error the daemon reported, or RPC_S_SERVER_UNAVAILABLE
-// when no daemon answers there or its answer is not a reply. Leaves the
-// thread's last error alone.
+// when no daemon answers there, its answer is not a reply, or dir fails the
+// runtime-folder check (runtime_folder.h; a line on standard error says so)
+// or the daemon is not this user's. Leaves the thread's last error alone.
 DWORD SimRequest(const std::string& dir, const nlohmann::json& request, nlohmann::json& reply);
 
 // The world's system record (OS version and ANSI code page).

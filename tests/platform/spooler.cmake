@@ -15,6 +15,7 @@ qx_add_gtest(spooler_tests
   spooler_settings_test.cpp
   spooler_jobs_test.cpp
   spooler_data_test.cpp
+  runtime_folder_test.cpp
 )
 target_link_libraries(spooler_tests PRIVATE qxsim_fixture ${CMAKE_DL_LIBS})
 target_compile_definitions(spooler_tests PRIVATE SPOOLER_PROBE_PATH="$<TARGET_FILE:spooler_probe>"
