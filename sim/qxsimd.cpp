@@ -11,6 +11,11 @@
 // the descriptor given by --ready-fd (and closes it), and creates
 // DIR/qxsimd.ready holding its pid. DIR/qxsimd.pid is held locked while it
 // runs, so that a second daemon for the same folder refuses to start.
+//
+// The folder is refused when it is not a folder of this user or others may
+// write it; both files are made anew (O_EXCL | O_NOFOLLOW, relative to the
+// folder's descriptor), so a link planted in their place is removed, never
+// followed, and a dead daemon's files are replaced.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -52,34 +57,111 @@ int Usage(FILE* out) {
   return out == stdout ? 0 : 2;
 }
 
-// PrepareDir - create the runtime folder (mode 0700), or accept an existing
-// one that is a real folder of ours, and make it 0700.
-bool PrepareDir(const std::string& dir) {
+// PrepareDir - the runtime folder, opened: made mode 0700 when missing; an
+// existing one must be a folder (not a link) of this user that no one else
+// may write (whoever may write it could have planted files or links there
+// already), and is made 0700. Returns its descriptor, or -1 after a message.
+int PrepareDir(const std::string& dir) {
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     std::fprintf(stderr, "qxsimd: %s: %s\n", dir.c_str(), std::strerror(errno));
-    return false;
+    return -1;
+  }
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENOTDIR) {
+      std::fprintf(stderr, "qxsimd: %s: not a folder (a link, or another kind of file)\n", dir.c_str());
+    } else {
+      std::fprintf(stderr, "qxsimd: %s: %s\n", dir.c_str(), std::strerror(errno));
+    }
+    return -1;
   }
   struct stat st;
-  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
-    std::fprintf(stderr, "qxsimd: %s: not a folder owned by this user\n", dir.c_str());
-    return false;
-  }
-  if ((st.st_mode & 0777) != 0700 && chmod(dir.c_str(), 0700) != 0) {
+  std::string refusal;  // why the folder is not to be trusted
+  if (fstat(fd, &st) != 0) {
     std::fprintf(stderr, "qxsimd: %s: %s\n", dir.c_str(), std::strerror(errno));
+  } else if (st.st_uid != geteuid()) {
+    refusal = "owned by user " + std::to_string(st.st_uid) + ", not by this user";
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    refusal = std::string("writable by other users (mode ") + mode + ")";
+  } else if ((st.st_mode & 07777) != 0700 && fchmod(fd, 0700) != 0) {
+    std::fprintf(stderr, "qxsimd: %s: %s\n", dir.c_str(), std::strerror(errno));
+  } else {
+    return fd;
+  }
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "qxsimd: %s: %s; the runtime folder must be this user's own, writable by no one else\n",
+                 dir.c_str(), refusal.c_str());
+  }
+  close(fd);
+  return -1;
+}
+
+// ClaimPidFile - DIR/qxsimd.pid made anew (O_EXCL, never through a link) and
+// held locked (flock) while the daemon runs, holding its pid. One that exists
+// and is not locked is a dead daemon's, or was planted: it is removed (a link
+// without being followed) and made anew. Sets busy when another daemon holds
+// it. Returns the descriptor, or -1.
+int ClaimPidFile(int dir_fd, bool& busy) {
+  auto same_file = [dir_fd](int fd) {
+    struct stat held, there;
+    return fstat(fd, &held) == 0 && fstatat(dir_fd, qxsim::kPidFile, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == there.st_dev && held.st_ino == there.st_ino;
+  };
+  busy = false;
+  // Each round removes what was in the way; another starter racing for the
+  // folder ends the rounds by holding the lock.
+  for (int round = 0; round < 16; ++round) {
+    int fd = openat(dir_fd, qxsim::kPidFile, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);  // a starter that took it for stale holds it now
+        busy = true;
+        return -1;
+      }
+      if (same_file(fd)) return fd;
+      close(fd);  // removed between our making and our locking it
+      continue;
+    }
+    if (errno != EEXIST) return -1;
+    fd = openat(dir_fd, qxsim::kPidFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) continue;  // gone meanwhile
+      if (errno == ELOOP) unlinkat(dir_fd, qxsim::kPidFile, 0);  // a link: removed, not followed
+      if (errno != ELOOP) return -1;
+      continue;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      close(fd);
+      busy = true;
+      return -1;
+    }
+    // Not a running daemon's: removed while held, so that a second starter
+    // cannot take it meanwhile.
+    if (same_file(fd)) unlinkat(dir_fd, qxsim::kPidFile, 0);
+    close(fd);
+  }
+  return -1;
+}
+
+// WriteReadyFile - DIR/qxsimd.ready holding the pid, made under a temporary
+// name anew (O_EXCL, never through a link) and renamed into place, which
+// replaces whatever was there without following it.
+bool WriteReadyFile(int dir_fd) {
+  const std::string tmp = std::string(qxsim::kReadyFile) + ".tmp";
+  unlinkat(dir_fd, tmp.c_str(), 0);
+  const int fd = openat(dir_fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const std::string text = std::to_string(getpid()) + "\n";
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  if (!written || renameat(dir_fd, tmp.c_str(), dir_fd, qxsim::kReadyFile) != 0) {
+    unlinkat(dir_fd, tmp.c_str(), 0);
     return false;
   }
   return true;
-}
-
-bool WriteReadyFile(const std::string& dir) {
-  const std::string tmp = dir + "/" + qxsim::kReadyFile + ".tmp";
-  const std::string path = dir + "/" + qxsim::kReadyFile;
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    out << getpid() << "\n";
-    if (!out) return false;
-  }
-  return rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -153,20 +235,27 @@ int main(int argc, char** argv) {
   }
 
   if (dir.empty()) dir = qxsim::DefaultDir();
-  if (!PrepareDir(dir)) return 1;
+  const int dir_fd = PrepareDir(dir);
+  if (dir_fd < 0) return 1;
 
-  const std::string pid_path = dir + "/" + qxsim::kPidFile;
-  const int pid_fd = open(pid_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (pid_fd < 0 || flock(pid_fd, LOCK_EX | LOCK_NB) != 0) {
-    std::fprintf(stderr, "qxsimd: %s: another qxsimd serves this folder\n", dir.c_str());
+  bool busy = false;
+  const int pid_fd = ClaimPidFile(dir_fd, busy);
+  if (pid_fd < 0) {
+    if (busy) {
+      std::fprintf(stderr, "qxsimd: %s: another qxsimd serves this folder\n", dir.c_str());
+    } else {
+      std::fprintf(stderr, "qxsimd: %s/%s: cannot be made: %s\n", dir.c_str(), qxsim::kPidFile,
+                   std::strerror(errno));
+    }
     return 1;
   }
   const std::string pid_text = std::to_string(getpid()) + "\n";
-  if (ftruncate(pid_fd, 0) != 0 || write(pid_fd, pid_text.data(), pid_text.size()) < 0) {
-    std::fprintf(stderr, "qxsimd: %s: %s\n", pid_path.c_str(), std::strerror(errno));
+  if (write(pid_fd, pid_text.data(), pid_text.size()) != static_cast<ssize_t>(pid_text.size())) {
+    std::fprintf(stderr, "qxsimd: %s/%s: %s\n", dir.c_str(), qxsim::kPidFile, std::strerror(errno));
+    unlinkat(dir_fd, qxsim::kPidFile, 0);
     return 1;
   }
-  unlink((dir + "/" + qxsim::kReadyFile).c_str());
+  unlinkat(dir_fd, qxsim::kReadyFile, 0);
 
   // The daemon's own platform layer (the language monitors' pipes and their
   // calls into the spooler) works inside this world.
@@ -209,7 +298,7 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       daemon.StartMonitors();
-      if (!WriteReadyFile(dir)) {
+      if (!WriteReadyFile(dir_fd)) {
         std::fprintf(stderr, "qxsimd: %s/%s cannot be written\n", dir.c_str(), qxsim::kReadyFile);
       }
       if (ready_fd >= 0) {
@@ -222,8 +311,9 @@ int main(int argc, char** argv) {
     daemon.StopMonitors();
     server.Shutdown();
   }
-  unlink((dir + "/" + qxsim::kReadyFile).c_str());
-  unlink(pid_path.c_str());
+  unlinkat(dir_fd, qxsim::kReadyFile, 0);
+  unlinkat(dir_fd, qxsim::kPidFile, 0);  // while still locked: no other daemon's file
   close(pid_fd);
+  close(dir_fd);
   return status;
 }
