@@ -18,13 +18,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
-
-#include "client.h"
 
 extern char** environ;
 
@@ -46,9 +45,11 @@ struct Outcome {
   std::string log;      // what it wrote to standard error
 };
 
-// Runs qxsimd (the embedded world) for dir until it is ready or gives up,
-// then stops it; every wait bounded.
-Outcome RunDaemon(const std::string& dir, const std::string& log_path) {
+// Runs qxsimd (the embedded world) for dir until it is ready or gives up;
+// once ready, calls while_serving (when given) and stops it. Every wait is
+// bounded.
+Outcome RunDaemon(const std::string& dir, const std::string& log_path,
+                  const std::function<void(pid_t)>& while_serving = {}) {
   Outcome out;
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) return out;
@@ -80,6 +81,7 @@ Outcome RunDaemon(const std::string& dir, const std::string& log_path) {
   }
   close(ready[0]);
   out.served = line.rfind("ready ", 0) == 0;
+  if (out.served && while_serving) while_serving(pid);
   if (out.served) kill(pid, SIGTERM);
   const auto stop_end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (waitpid(pid, &out.status, WNOHANG) == 0) {
@@ -169,48 +171,15 @@ TEST_F(DaemonFolder, PlantedLinksAreReplacedNeverFollowed) {
   };
   for (const auto& l : links) ASSERT_EQ(symlink(l.target.c_str(), (dir + "/" + l.name).c_str()), 0);
 
-  int pid_seen = 0;
-  std::string ready_seen;
-  {
-    // Looked at while it serves: stopped by the control API, not a signal.
-    int ready[2];
-    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-    std::string path = QXSIMD_PATH, dir_flag = "--dir", fd_flag = "--ready-fd", fd_arg = "3";
-    std::string dir_arg = dir;
-    char* argv[] = {path.data(), dir_flag.data(), dir_arg.data(), fd_flag.data(), fd_arg.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
-    const std::string log = base_ + "/log";
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(ready[1]);
-    pollfd p{ready[0], POLLIN, 0};
-    char chunk[64] = {};
-    const bool ready_now = poll(&p, 1, 20000) > 0 && read(ready[0], chunk, sizeof chunk - 1) > 0;
-    close(ready[0]);
-    if (ready_now) {
-      pid_seen = pid;
-      ready_seen = ReadText(dir + "/qxsimd.ready");
-      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir + "/qxsimd.pid")));
-      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir + "/qxsimd.ready")));
-      EXPECT_EQ(ReadText(dir + "/qxsimd.pid"), std::to_string(pid) + "\n");
-      try {
-        qxsim::ControlClient(dir).Stop();
-      } catch (const qxsim::ControlError&) {
-        kill(pid, SIGTERM);
-      }
-    } else {
-      kill(pid, SIGKILL);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(ready_now) << ReadText(log);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ReadText(log);
-  }
-  EXPECT_EQ(ready_seen, std::to_string(pid_seen) + "\n");
+  const Outcome out = RunDaemon(dir, base_ + "/log", [&](pid_t pid) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir + "/qxsimd.pid")));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir + "/qxsimd.ready")));
+    EXPECT_EQ(ReadText(dir + "/qxsimd.pid"), std::to_string(pid) + "\n");
+    EXPECT_EQ(ReadText(dir + "/qxsimd.ready"), std::to_string(pid) + "\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir + "/qxsimd.ready.tmp")));
+  });
+  EXPECT_TRUE(out.served) << out.log;
+  EXPECT_TRUE(WIFEXITED(out.status) && WEXITSTATUS(out.status) == 0) << out.status << out.log;
   EXPECT_EQ(ReadText(victim + "/pid-target"), "precious 1\n");
   EXPECT_EQ(ReadText(victim + "/ready-target"), "precious 2\n");
   EXPECT_FALSE(fs::exists(fs::symlink_status(victim + "/made-through-a-link")));
