@@ -1,4 +1,4 @@
-// Debug output and the small text routines every subsystem shares.
+// Debug output: the levelled log and the three kinds of debug line.
 //
 // The library writes progress lines to the debugger output and nowhere else:
 // one OutputDebugStringA call per line, no file, no time stamp. The texts carry
@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <cstdarg>
+
+#include "core/text.h"
 
 namespace qx {
 
@@ -38,25 +40,5 @@ void DebugLineFormat(size_t bufferSize, const char* format, ...) QX_PRINTF_LIKE(
 // System-error line: the system's message text for the calling thread's last
 // error, as FormatMessageA gives it. Nothing is written when no text comes.
 void DebugSystemError();
-
-// Text copy rule: copies source into a destination of destSize bytes, keeping
-// at most destSize - 2 characters followed by a zero, whatever the source's
-// length; reports destSize - 2. A null source copies as the empty text; a
-// destination of fewer than 2 bytes gets at most the zero and reports 0.
-DWORD CopyTextRule(char* dest, DWORD destSize, const char* source);
-
-// Bounded copy: copies source into dest of destSize bytes, cut to
-// destSize - 1 characters, always terminated (when destSize > 0). Reports the
-// number of characters copied.
-DWORD CopyText(char* dest, DWORD destSize, const char* source);
-
-// Substring test: the first place where pattern occurs in text, byte for byte
-// and case-sensitive, or null. An empty (or null) text or pattern never matches.
-const char* FindSubstring(const char* text, const char* pattern);
-
-// True when the text contains the pattern, by the substring test.
-inline bool Contains(const char* text, const char* pattern) {
-  return FindSubstring(text, pattern) != nullptr;
-}
 
 }  // namespace qx

@@ -65,30 +65,41 @@ class FileHandle {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-// A zeroed block from the process heap.
-class HeapBlock {
+// How each of the library's allocators gives and takes back a zeroed block.
+struct HeapAllocator {
+  static LPVOID Allocate(SIZE_T size) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
+  static bool Free(LPVOID data) { return HeapFree(GetProcessHeap(), 0, data) != FALSE; }
+};
+struct GlobalAllocator {
+  static LPVOID Allocate(SIZE_T size) { return GlobalAlloc(GPTR, size); }
+  static bool Free(LPVOID data) { return GlobalFree(data) == nullptr; }
+};
+
+// A zeroed block from one of the allocators, freed when it goes.
+template <class Allocator>
+class Block {
  public:
-  HeapBlock() = default;
-  explicit HeapBlock(SIZE_T size) { Allocate(size); }
-  ~HeapBlock() { Free(); }
-  HeapBlock(const HeapBlock&) = delete;
-  HeapBlock& operator=(const HeapBlock&) = delete;
+  Block() = default;
+  explicit Block(SIZE_T size) { Allocate(size); }
+  ~Block() { Free(); }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
 
   // Frees what the block held and allocates size zeroed bytes (none for 0).
   bool Allocate(SIZE_T size) {
     Free();
-    data_ = size != 0 ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size) : nullptr;
+    data_ = size != 0 ? Allocator::Allocate(size) : nullptr;
     size_ = data_ != nullptr ? size : 0;
     return data_ != nullptr;
   }
 
-  // Frees now; reports whether HeapFree succeeded (true when nothing held).
+  // Frees now; reports whether the allocator took it back (true when nothing held).
   bool Free() {
     if (data_ == nullptr) return true;
-    const BOOL ok = HeapFree(GetProcessHeap(), 0, data_);
+    const bool ok = Allocator::Free(data_);
     data_ = nullptr;
     size_ = 0;
-    return ok != FALSE;
+    return ok;
   }
   BYTE* get() const { return static_cast<BYTE*>(data_); }
   template <class T>
@@ -101,47 +112,66 @@ class HeapBlock {
   SIZE_T size_ = 0;
 };
 
-// A zeroed fixed block from GlobalAlloc.
-class GlobalBlock {
- public:
-  explicit GlobalBlock(SIZE_T size) : data_(size != 0 ? GlobalAlloc(GPTR, size) : nullptr), size_(data_ ? size : 0) {}
-  ~GlobalBlock() {
-    if (data_ != nullptr) GlobalFree(data_);
-  }
-  GlobalBlock(const GlobalBlock&) = delete;
-  GlobalBlock& operator=(const GlobalBlock&) = delete;
+using HeapBlock = Block<HeapAllocator>;
+using GlobalBlock = Block<GlobalAllocator>;
 
-  BYTE* get() const { return static_cast<BYTE*>(data_); }
-  template <class T>
-  T* as() const { return static_cast<T*>(data_); }
-  DWORD size() const { return static_cast<DWORD>(size_); }
-  explicit operator bool() const { return data_ != nullptr; }
-
- private:
-  HGLOBAL data_;
-  SIZE_T size_;
+// How movable global and local blocks are locked and unlocked.
+struct GlobalLocking {
+  static LPVOID Lock(HGLOBAL handle) { return GlobalLock(handle); }
+  static void Unlock(HGLOBAL handle) { GlobalUnlock(handle); }
+  static SIZE_T Size(HGLOBAL handle) { return GlobalSize(handle); }
+};
+struct LocalLocking {
+  static LPVOID Lock(HLOCAL handle) { return LocalLock(handle); }
+  static void Unlock(HLOCAL handle) { LocalUnlock(handle); }
+  static SIZE_T Size(HLOCAL handle) { return LocalSize(handle); }
 };
 
-// Locks a movable global block for the guard's lifetime.
-class GlobalLockGuard {
+// Locks a movable block for the guard's lifetime.
+template <class Locking, class Handle>
+class LockGuard {
  public:
-  explicit GlobalLockGuard(HGLOBAL handle)
-      : handle_(handle), data_(handle != nullptr ? GlobalLock(handle) : nullptr) {}
-  ~GlobalLockGuard() {
-    if (data_ != nullptr) GlobalUnlock(handle_);
+  explicit LockGuard(Handle handle) : handle_(handle), data_(handle != nullptr ? Locking::Lock(handle) : nullptr) {}
+  ~LockGuard() {
+    if (data_ != nullptr) Locking::Unlock(handle_);
   }
-  GlobalLockGuard(const GlobalLockGuard&) = delete;
-  GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
 
   template <class T>
   T* as() const { return static_cast<T*>(data_); }
   // The block's size, so that offsets read from it can be checked.
-  SIZE_T size() const { return data_ != nullptr ? GlobalSize(handle_) : 0; }
+  SIZE_T size() const { return data_ != nullptr ? Locking::Size(handle_) : 0; }
   explicit operator bool() const { return data_ != nullptr; }
 
  private:
-  HGLOBAL handle_;
+  Handle handle_;
   LPVOID data_;
+};
+
+using GlobalLockGuard = LockGuard<GlobalLocking, HGLOBAL>;
+using LocalLockGuard = LockGuard<LocalLocking, HLOCAL>;
+
+// A module loaded with LoadLibraryA, freed when it goes.
+class Module {
+ public:
+  explicit Module(LPCSTR name) : module_(LoadLibraryA(name)) {}
+  ~Module() {
+    if (module_ != nullptr) FreeLibrary(module_);
+  }
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  explicit operator bool() const { return module_ != nullptr; }
+  // An entry of the module as the function type F, or null.
+  template <class F>
+  F Entry(LPCSTR name) const {
+    return module_ != nullptr ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)))
+                              : nullptr;
+  }
+
+ private:
+  HMODULE module_;
 };
 
 // Holds one of the library's mutexes for a scope: waits without a time limit

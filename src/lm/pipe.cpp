@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/log.h"
+#include "core/text.h"
 #include "core/state.h"
 
 namespace qx {

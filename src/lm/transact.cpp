@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/discovery.h"
-#include "core/log.h"
+#include "core/text.h"
 #include "core/resources.h"
 #include "core/state.h"
 #include "lm/frame.h"
