@@ -928,10 +928,15 @@ QX_EXPORT QXRESULT QXAPI qxSetSheetSize(float *width, float *length);
  *     full; may be null for a count query.
  *   codes (out): one paper code per sheet; may be null for a count query.
  *   count (in/out): QX_COUNT_QUERY receives the number of sheets (-1 when the
- *     driver cannot be asked); otherwise both buffers must hold that many
- *     entries and the count is left unchanged.
- * Returns QX_ERR_OK; QX_ERR_NULL_ARG for a null names buffer outside a count
- * query; the failure of the printer's identity query; or the Windows error
+ *     driver cannot be asked). Otherwise the number of entries both buffers
+ *     hold (0 or more): at most that many are written, and the count
+ *     receives the number written, or the number needed when the driver has
+ *     more.
+ * Returns QX_ERR_OK; QX_ERR_BUFFER_SMALL when the driver has more sheets
+ * than the count allows (the first ones are written); QX_ERR_BAD_ARG for a
+ * count below QX_COUNT_QUERY (nothing written, the driver not asked);
+ * QX_ERR_NULL_ARG for a null names buffer outside a count query; the failure
+ * of the printer's identity query; QX_ERR_NO_MEMORY; or the Windows error
  * code when the driver's lists cannot be fetched.
  */
 QX_EXPORT QXRESULT QXAPI qxEnumSheetSizes(LPSTR names, WORD *codes, LONG *count);
@@ -966,10 +971,11 @@ QX_EXPORT QXRESULT QXAPI qxSetBinByBinName(LPCSTR binName);
  *   names (out): QX_BIN_NAME_SIZE characters per bin, not terminated when
  *     full.
  *   codes (out): one bin code per bin.
- *   count (in/out): as for qxEnumSheetSizes; the buffers may be null for a
- *     count query.
- * Returns QX_ERR_OK, or the Windows error code when the lists cannot be
- * fetched. An unknown printer shows as a count of -1.
+ *   count (in/out): as for qxEnumSheetSizes; a null buffer receives nothing.
+ * Returns QX_ERR_OK; QX_ERR_BUFFER_SMALL, with the count the number of bins,
+ * when the driver has more bins than the count allows; QX_ERR_BAD_ARG for a
+ * count below QX_COUNT_QUERY; QX_ERR_NO_MEMORY; or the Windows error code
+ * when the lists cannot be fetched. An unknown printer shows as a count of -1.
  */
 QX_EXPORT QXRESULT QXAPI qxEnumBins(LPSTR names, WORD *codes, LONG *count);
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/capabilities.h"
 #include "core/log.h"
 #include "core/resources.h"
 #include "core/state.h"
@@ -138,24 +139,16 @@ void BuildSheetTable(LPCSTR printer, LPCSTR port) {
   }
 
   constexpr DWORD kPaperNameSize = 64;
-  const int n = DeviceCapabilitiesA(printer, port, DC_PAPERNAMES, nullptr, nullptr);
-  if (n <= 0) return;
-  const auto count = static_cast<DWORD>(n);
-  HeapBlock names(SIZE_T{count} * kPaperNameSize);
-  HeapBlock papers(SIZE_T{count} * sizeof(WORD));
-  HeapBlock sizes(SIZE_T{count} * sizeof(POINT));
-  if (!names || !papers || !sizes) return;
-
-  const int gotNames = DeviceCapabilitiesA(printer, port, DC_PAPERNAMES, names.as<char>(), nullptr);
-  const int gotPapers = DeviceCapabilitiesA(printer, port, DC_PAPERS, papers.as<char>(), nullptr);
-  const int gotSizes = DeviceCapabilitiesA(printer, port, DC_PAPERSIZE, sizes.as<char>(), nullptr);
-  if (gotNames < 0 || gotPapers < 0 || gotSizes < 0) return;
-
-  // Only entries every list holds are read, and never more than were
-  // allocated, whatever the driver's counts say.
-  DWORD usable = count;
-  for (int got : {gotNames, gotPapers, gotSizes}) {
-    if (static_cast<DWORD>(got) < usable) usable = static_cast<DWORD>(got);
+  CapabilityList names, papers, sizes;
+  if (names.Fetch(printer, port, DC_PAPERNAMES, kPaperNameSize) != QX_ERR_OK ||
+      papers.Fetch(printer, port, DC_PAPERS, sizeof(WORD)) != QX_ERR_OK ||
+      sizes.Fetch(printer, port, DC_PAPERSIZE, sizeof(POINT)) != QX_ERR_OK) {
+    return;
+  }
+  // Only entries every list holds are read, whatever the driver's counts say.
+  DWORD usable = names.count();
+  for (DWORD got : {papers.count(), sizes.count()}) {
+    if (got < usable) usable = got;
   }
 
   const WORD* codes = papers.as<WORD>();
@@ -164,7 +157,7 @@ void BuildSheetTable(LPCSTR printer, LPCSTR port) {
   for (DWORD i = 0; i < usable && kept < kMaxTicketSheets; ++i) {
     // A name fills its 64 bytes without a terminator when it is that long.
     char name[kPaperNameSize + 1];
-    const char* entry = names.as<char>() + SIZE_T{i} * kPaperNameSize;
+    const char* entry = reinterpret_cast<const char*>(names.entry(i));
     const DWORD length = BoundedLength(entry, kPaperNameSize);
     std::memcpy(name, entry, length);
     name[length] = '\0';

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/capabilities.h"
 #include "core/discovery.h"
 #include "core/log.h"
 #include "core/resources.h"
@@ -39,17 +40,18 @@ QXRESULT QXAPI qxSetBinByBinID(SHORT binId) {
 
 QXRESULT QXAPI qxEnumBins(LPSTR names, WORD* codes, LONG* count) {
   if (count == nullptr) return QX_ERR_NULL_ARG;
+  if (*count < QX_COUNT_QUERY) return QX_ERR_BAD_ARG;
   const qx::CurrentPrinterName printer;
-  const int n = DeviceCapabilitiesA(printer.name, printer.port, DC_BINNAMES, nullptr, nullptr);
   if (*count == QX_COUNT_QUERY) {
-    *count = n;
+    *count = DeviceCapabilitiesA(printer.name, printer.port, DC_BINNAMES, nullptr, nullptr);
     return QX_ERR_OK;
   }
-  if (DeviceCapabilitiesA(printer.name, printer.port, DC_BINS, reinterpret_cast<LPSTR>(codes), nullptr) < 0 ||
-      DeviceCapabilitiesA(printer.name, printer.port, DC_BINNAMES, names, nullptr) < 0) {
-    return static_cast<QXRESULT>(GetLastError());
-  }
-  return QX_ERR_OK;
+  qx::CapabilityList binCodes, binNames;
+  QXRESULT result = binCodes.Fetch(printer.name, printer.port, DC_BINS, sizeof(WORD));
+  if (result == QX_ERR_OK) result = binNames.Fetch(printer.name, printer.port, DC_BINNAMES, kBinNameSize);
+  if (result == QX_ERR_FAILED) return qx::LastDriverError();
+  if (result != QX_ERR_OK) return result;
+  return qx::CopyListsOut(binNames, kBinNameSize, binCodes, names, codes, count);
 }
 
 QXRESULT QXAPI qxSetBinByBinName(LPCSTR binName) {
@@ -61,11 +63,14 @@ QXRESULT QXAPI qxSetBinByBinName(LPCSTR binName) {
     return QX_ERR_DEVICE;
   }
   qx::DebugLineFormat(kLine, "\nDLL - Enumerate Bins 1st Call passed, Number of bins = %d", static_cast<int>(count));
-  if (count <= 0) return QX_ERR_BIN_NOT_FOUND;
+  if (count < 0) return QX_ERR_BIN_NOT_FOUND;
 
-  qx::HeapBlock names(SIZE_T{static_cast<DWORD>(count)} * kBinNameSize);
-  qx::HeapBlock codes(SIZE_T{static_cast<DWORD>(count)} * sizeof(WORD));
-  if (!names || !codes || qxEnumBins(names.as<char>(), codes.as<WORD>(), &count) != QX_ERR_OK) {
+  // An empty list is filled too, into no buffers. A list that grew since it
+  // was counted does not fit the blocks: the fill fails.
+  qx::HeapBlock names, codes;
+  const bool allocated = count == 0 || (names.Allocate(SIZE_T{static_cast<DWORD>(count)} * kBinNameSize) &&
+                                        codes.Allocate(SIZE_T{static_cast<DWORD>(count)} * sizeof(WORD)));
+  if (!allocated || qxEnumBins(names.as<char>(), codes.as<WORD>(), &count) != QX_ERR_OK) {
     qx::DebugLine("\nDLL - Enumerate Bins 2nd call FAILED");
     return QX_ERR_DEVICE;
   }

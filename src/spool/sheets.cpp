@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/capabilities.h"
 #include "core/discovery.h"
 #include "core/log.h"
 #include "core/resources.h"
@@ -18,6 +19,7 @@ namespace {
 constexpr size_t kLine = 128;
 constexpr double kTenthsMmPerInch = 254.0;
 constexpr double kNoDifference = 9999.0;  // inches: larger than any real difference
+constexpr DWORD kSheetNameSize = 64;      // a DC_PAPERNAMES entry; a full one has no terminator
 
 struct Candidate {
   SHORT code;
@@ -42,17 +44,12 @@ QXRESULT QXAPI qxSetSheetSize(float* width, float* length) {
   qx::DebugLineFormat(kLine, "\nDLL qxSetSheet size, Width = %f, Length = %f \n", *width, *length);
   const qx::CurrentPrinterName printer;
 
-  const int n = DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERNAMES, nullptr, nullptr);
-  if (n <= 0) return QX_ERR_FAILED;
-  qx::HeapBlock codes(SIZE_T{static_cast<DWORD>(n)} * sizeof(WORD));
-  qx::HeapBlock points(SIZE_T{static_cast<DWORD>(n)} * sizeof(POINT));
-  if (!codes || !points) return QX_ERR_NO_MEMORY;
-  const int gotCodes = DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERS, codes.as<char>(), nullptr);
-  const int gotSizes = DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERSIZE, points.as<char>(), nullptr);
-  // Only sheets every list described, never more than were allocated.
-  int count = gotSizes;
-  if (gotCodes < count) count = gotCodes;
-  if (n < count) count = n;
+  qx::CapabilityList codes, points;
+  QXRESULT fetched = codes.Fetch(printer.name, printer.port, DC_PAPERS, sizeof(WORD));
+  if (fetched == QX_ERR_OK) fetched = points.Fetch(printer.name, printer.port, DC_PAPERSIZE, sizeof(POINT));
+  if (fetched != QX_ERR_OK) return fetched;
+  // Only sheets both lists described.
+  const int count = static_cast<int>(codes.count() < points.count() ? codes.count() : points.count());
   if (count <= 0) return QX_ERR_FAILED;
 
   const double wantWidth = *width;
@@ -110,19 +107,20 @@ QXRESULT QXAPI qxSetSheetSize(float* width, float* length) {
 
 QXRESULT QXAPI qxEnumSheetSizes(LPSTR names, WORD* codes, LONG* count) {
   if (count == nullptr) return QX_ERR_NULL_ARG;
+  if (*count < QX_COUNT_QUERY) return QX_ERR_BAD_ARG;
   const qx::CurrentPrinterName printer;
   if (printer.result != QX_ERR_OK) return printer.result;
-  const int n = DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERNAMES, nullptr, nullptr);
   if (*count == QX_COUNT_QUERY) {
-    *count = n;
+    *count = DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERNAMES, nullptr, nullptr);
     return QX_ERR_OK;
   }
   if (names == nullptr) return QX_ERR_NULL_ARG;
-  if (DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERNAMES, names, nullptr) < 0 ||
-      DeviceCapabilitiesA(printer.name, printer.port, DC_PAPERS, reinterpret_cast<LPSTR>(codes), nullptr) < 0) {
-    return static_cast<QXRESULT>(GetLastError());
-  }
-  return QX_ERR_OK;
+  qx::CapabilityList sheetNames, sheetCodes;
+  QXRESULT result = sheetNames.Fetch(printer.name, printer.port, DC_PAPERNAMES, kSheetNameSize);
+  if (result == QX_ERR_OK) result = sheetCodes.Fetch(printer.name, printer.port, DC_PAPERS, sizeof(WORD));
+  if (result == QX_ERR_FAILED) return qx::LastDriverError();
+  if (result != QX_ERR_OK) return result;
+  return qx::CopyListsOut(sheetNames, kSheetNameSize, sheetCodes, names, codes, count);
 }
 
 }  // extern "C"
