@@ -1138,9 +1138,10 @@ QX_EXPORT BOOL QXAPI qxPrintBypassOpenPrinter(LPCSTR docName);
 /*
  * qxPrintBypassWritePrinter - writes bytes into the open raw page.
  *   data (in), length (in): the bytes; a length of 0 is accepted.
- * Returns 1 when all bytes were written. Returns 0 with the document ended
- * and closed when the spooler refuses the write, and 0 with the document
- * still open when the write was short.
+ * Returns 1 when all bytes were written. Returns 0 when the spooler refuses
+ * the write: the document is deleted, so nothing of it prints, and the
+ * printer closed. Returns 0 with the document still open when the write was
+ * short: the host writes the rest, or closes.
  */
 QX_EXPORT BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length);
 
@@ -1152,9 +1153,13 @@ QX_EXPORT BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length);
 QX_EXPORT BOOL QXAPI qxPrintBypassClosePrinter(void);
 
 /*
- * qxPrintBypassPrintDocument - open, write and close in one call.
- *   docName (in); data (in), length (in).
- * Returns 1 when the document was spooled, else 0 with nothing left open.
+ * qxPrintBypassPrintDocument - open, write and close in one call. After a
+ * short write the rest is written until the document is whole; the printer
+ * receives the whole document or nothing.
+ *   docName (in); data (in), length (in): null data with a nonzero length,
+ *     or a negative length, gives 0 before the printer is opened.
+ * Returns 1 when the whole document was spooled, else 0 with nothing left
+ * open; a document refused part way is deleted.
  */
 QX_EXPORT BOOL QXAPI qxPrintBypassPrintDocument(LPCSTR docName, LPCVOID data, LONG length);
 

@@ -12,15 +12,43 @@
 namespace {
 
 // The one raw document of the process: an open printer with a started
-// document and page, or null.
+// document and page, or null; and the spooler's job id of that document.
 HANDLE g_bypass = nullptr;
+DWORD g_bypassJob = 0;
+
+void ClearBypass() {
+  g_bypass = nullptr;
+  g_bypassJob = 0;
+}
 
 // Ends whatever of the document was started and closes the printer.
 void Abandon(bool pageStarted) {
   if (pageStarted) EndPagePrinter(g_bypass);
   EndDocPrinter(g_bypass);
   ClosePrinter(g_bypass);
-  g_bypass = nullptr;
+  ClearBypass();
+}
+
+// Deletes the open document so that none of it prints, and closes the
+// printer. The document is never ended: ending it would print what arrived.
+// Should the spooler refuse AbortPrinter, the job is deleted by its id.
+void Discard() {
+  if (!AbortPrinter(g_bypass)) SetJobA(g_bypass, g_bypassJob, 0, nullptr, JOB_CONTROL_DELETE);
+  ClosePrinter(g_bypass);
+  ClearBypass();
+}
+
+// Writes all of length bytes into the open document, writing the rest again
+// after each short write. False when a write is refused or takes nothing.
+bool WriteWhole(const BYTE* data, DWORD length) {
+  DWORD done = 0;
+  do {
+    DWORD written = 0;
+    if (!WritePrinter(g_bypass, const_cast<BYTE*>(data + done), length - done, &written)) return false;
+    if (written == 0 && done < length) return false;
+    done += written < length - done ? written : length - done;
+  } while (done < length);
+  return true;
 }
 
 }  // namespace
@@ -69,7 +97,7 @@ BOOL FinishBlankDocument() {
   }
   if (!AbortPrinter(g_bypass)) EndDocPrinter(g_bypass);
   ClosePrinter(g_bypass);
-  g_bypass = nullptr;
+  ClearBypass();
   return 1;
 }
 
@@ -88,9 +116,10 @@ BOOL QXAPI qxPrintBypassOpenPrinter(LPCSTR docName) {
 
   char datatype[] = "RAW";
   DOC_INFO_1A doc = {const_cast<LPSTR>(docName), nullptr, datatype};
-  if (StartDocPrinterA(g_bypass, 1, reinterpret_cast<LPBYTE>(&doc)) == 0) {
+  g_bypassJob = StartDocPrinterA(g_bypass, 1, reinterpret_cast<LPBYTE>(&doc));
+  if (g_bypassJob == 0) {
     ClosePrinter(g_bypass);
-    g_bypass = nullptr;
+    ClearBypass();
     return 0;
   }
   if (!StartPagePrinter(g_bypass)) {
@@ -104,8 +133,8 @@ BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length) {
   if (g_bypass == nullptr || length < 0 || (data == nullptr && length != 0)) return 0;
   DWORD written = 0;
   if (!WritePrinter(g_bypass, const_cast<LPVOID>(data), static_cast<DWORD>(length), &written)) {
-    // A refused write leaves no open job behind.
-    Abandon(true);
+    // A refused write deletes the document: none of it may print.
+    Discard();
     return 0;
   }
   // A short write leaves the document open for the caller to finish.
@@ -117,20 +146,21 @@ BOOL QXAPI qxPrintBypassClosePrinter(void) {
   if (!EndPagePrinter(g_bypass)) {
     EndDocPrinter(g_bypass);
     ClosePrinter(g_bypass);
-    g_bypass = nullptr;
+    ClearBypass();
     return 0;
   }
   const BOOL ended = EndDocPrinter(g_bypass);
   ClosePrinter(g_bypass);
-  g_bypass = nullptr;
+  ClearBypass();
   return ended ? 1 : 0;
 }
 
 BOOL QXAPI qxPrintBypassPrintDocument(LPCSTR docName, LPCVOID data, LONG length) {
+  if (length < 0 || (data == nullptr && length != 0)) return 0;
   if (!qxPrintBypassOpenPrinter(docName)) return 0;
-  if (!qxPrintBypassWritePrinter(data, length)) {
-    // Still open after a short write (or refused arguments): finish it.
-    if (g_bypass != nullptr) Abandon(true);
+  // The device gets the whole document or nothing.
+  if (!WriteWhole(static_cast<const BYTE*>(data), static_cast<DWORD>(length))) {
+    Discard();
     return 0;
   }
   return qxPrintBypassClosePrinter();

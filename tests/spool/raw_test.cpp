@@ -74,6 +74,71 @@ TEST_F(RawPrinting, RefusedWriteEndsAndClosesTheDocument) {
   EXPECT_EQ(qxPrintBypassClosePrinter(), 0);
 }
 
+TEST_F(RawPrinting, RefusedWriteDeletesWhatArrivedBefore) {
+  control().SetPrinterStatus(kTicket, PRINTER_STATUS_PAUSED);  // an ended document would stay queued
+  ASSERT_EQ(qxPrintBypassOpenPrinter("refused later"), 1);
+  ASSERT_EQ(qxPrintBypassWritePrinter("ab", 2), 1);
+  control().ChangePrinter(kTicket, {{"refuse_write", true}});
+  EXPECT_EQ(qxPrintBypassWritePrinter("cd", 2), 0);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  EXPECT_TRUE(Documents(kTicket).empty());
+  EXPECT_EQ(qxPrintBypassWritePrinter("x", 1), 0);  // nothing open any more
+  control().SetPrinterStatus(kTicket, 0);
+  EXPECT_EQ(Received(), "");
+}
+
+TEST_F(RawPrinting, RefusedDocumentIsDeletedWhenAbortIsRefusedToo) {
+  control().SetPrinterStatus(kTicket, PRINTER_STATUS_PAUSED);
+  ASSERT_EQ(qxPrintBypassOpenPrinter("abort refused"), 1);
+  ASSERT_EQ(qxPrintBypassWritePrinter("ab", 2), 1);
+  qxplat_fault_arm("WritePrinter", 1, ERROR_ACCESS_DENIED);
+  qxplat_fault_arm("AbortPrinter", 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(qxPrintBypassWritePrinter("cd", 2), 0);
+  EXPECT_EQ(qxplat_fault_fired(), 2u);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  EXPECT_TRUE(Documents(kTicket).empty());
+  control().SetPrinterStatus(kTicket, 0);
+  EXPECT_EQ(Received(), "");
+}
+
+TEST_F(RawPrinting, DocumentInOneCallArrivesWholeOrNotAtAll) {
+  // Short writes: the rest follows until the document is whole.
+  control().ChangePrinter(kTicket, {{"write_limit", 4}});
+  ASSERT_EQ(qxPrintBypassPrintDocument("in pieces", "0123456789", 10), 1);
+  EXPECT_EQ(Received(), "0123456789");
+  EXPECT_EQ(qxplat_call_count("WritePrinter"), 3u);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+
+  // A write refused after a short one: nothing of the document prints.
+  control().Received("USB001", true);
+  qxplat_fault_arm("WritePrinter", 2, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(qxPrintBypassPrintDocument("cut off", "0123456789", 10), 0);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  EXPECT_TRUE(Documents(kTicket).empty());
+  EXPECT_EQ(Received(), "");
+  qxplat_fault_clear();
+
+  // Refused from the first write, on a paused printer where an ended
+  // document would stay queued: no job is left.
+  control().SetPrinterStatus(kTicket, PRINTER_STATUS_PAUSED);
+  control().ChangePrinter(kTicket, {{"refuse_write", true}});
+  EXPECT_EQ(qxPrintBypassPrintDocument("refused", "0123456789", 10), 0);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  EXPECT_TRUE(Documents(kTicket).empty());
+  control().SetPrinterStatus(kTicket, 0);
+  EXPECT_EQ(Received(), "");
+  EXPECT_EQ(qxPrintBypassWritePrinter("x", 1), 0);  // no document left open
+}
+
+TEST_F(RawPrinting, DocumentInOneCallRefusesBadArgumentsBeforeSpooling) {
+  EXPECT_EQ(qxPrintBypassPrintDocument("bad", nullptr, 4), 0);
+  EXPECT_EQ(qxPrintBypassPrintDocument("bad", "abc", -1), 0);
+  EXPECT_EQ(qxplat_call_count("OpenPrinterA"), 0u);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  ASSERT_EQ(qxPrintBypassPrintDocument("empty", nullptr, 0), 1);  // an empty document is whole
+  EXPECT_EQ(Received(), "");
+}
+
 TEST_F(RawPrinting, ShortWriteLeavesTheDocumentOpen) {
   control().ChangePrinter(kTicket, {{"write_limit", 3}});
   ASSERT_EQ(qxPrintBypassOpenPrinter("short"), 1);
@@ -83,11 +148,11 @@ TEST_F(RawPrinting, ShortWriteLeavesTheDocumentOpen) {
   EXPECT_EQ(qxPrintBypassClosePrinter(), 1);
   EXPECT_EQ(Received(), "abcgh");
 
-  // In one call the short document is finished and nothing stays open.
+  // In one call the rest of a short write follows: the document arrives whole.
   control().Received("USB001", true);
-  EXPECT_EQ(qxPrintBypassPrintDocument("short again", "wxyz", 4), 0);
+  EXPECT_EQ(qxPrintBypassPrintDocument("short again", "wxyz", 4), 1);
   EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
-  EXPECT_EQ(Received(), "wxy");
+  EXPECT_EQ(Received(), "wxyz");
 }
 
 TEST_F(RawPrinting, BadArgumentsAreRefusedWithoutWriting) {
