@@ -35,15 +35,22 @@ std::string Entry(const char* entry, size_t size) {
 }
 
 // Lists a driver's codes and names, as qxEnumBins and qxEnumSheetSizes give
-// them: count query, then fill, with entrySize-byte names.
+// them: count query, then fill, with entrySize-byte names. A list that grew
+// in between (the printer added again) is filled again with the count the
+// fill reported.
 using ListExport = QXRESULT(QXAPI*)(LPSTR, WORD*, LONG*);
 int PrintDriverList(const Options& options, ListExport list, size_t entrySize, const char* what) {
   LONG count = QX_COUNT_QUERY;
   QXRESULT rc = list(nullptr, nullptr, &count);
   if (rc != QX_ERR_OK || count < 0) return Report(rc != QX_ERR_OK ? rc : QX_ERR_FAILED, "", what);
-  std::vector<char> names(size_t(count) * entrySize + 1);
-  std::vector<WORD> codes(size_t(count) + 1);
-  rc = list(names.data(), codes.data(), &count);
+  std::vector<char> names;
+  std::vector<WORD> codes;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    names.assign(size_t(count) * entrySize + 1, '\0');
+    codes.assign(size_t(count) + 1, 0);
+    rc = list(names.data(), codes.data(), &count);
+    if (rc != QX_ERR_BUFFER_SMALL) break;
+  }
   if (rc != QX_ERR_OK) return Report(rc, "", what);
   if (options.json) std::printf("[");
   for (LONG i = 0; i < count; ++i) {
