@@ -1,6 +1,7 @@
-// clock.cpp - POSIX implementation of the scaled clock behind Sleep,
-// GetTickCount and every time-out of the layer (see clock.h), with the
-// qxplat_ clock functions.
+// clock.cpp - POSIX implementation of the Win32 time calls (Sleep,
+// GetTickCount, GetTickCount64) and of the scaled clock behind them and every
+// time-out of the layer (see clock.h), with the qxplat_ clock and sleep
+// counter functions.
 //
 // virtual ms = base_virtual + (CLOCK_MONOTONIC ms - base_real) x scale.
 // At start the bases are 0, so processes started with the same QX_TIME_SCALE
@@ -10,12 +11,16 @@
 
 #include <qxplatform.h>
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 namespace qxplat {
 namespace {
@@ -59,6 +64,10 @@ double VirtualNowLocked(const Clock& c, double real_ms) {
   return c.base_virtual_ms + (real_ms - c.base_real_ms) * c.scale;
 }
 
+// What Sleep was asked for, for qxplat_sleep_calls and qxplat_sleep_total_ms.
+std::atomic<uint64_t> g_sleep_calls{0};
+std::atomic<uint64_t> g_sleep_total_ms{0};
+
 }  // namespace
 
 uint64_t VirtualNowMs() {
@@ -89,6 +98,31 @@ using namespace qxplat;
 
 extern "C" {
 
+// Sleep - wait dwMilliseconds on the scaled clock: afterwards GetTickCount has
+// advanced by at least that much. 0 yields the processor; INFINITE never
+// returns. Every call is counted for qxplat_sleep_calls and
+// qxplat_sleep_total_ms.
+void WINAPI Sleep(DWORD dwMilliseconds) {
+  g_sleep_calls.fetch_add(1, std::memory_order_relaxed);
+  if (dwMilliseconds == 0) {
+    sched_yield();
+    return;
+  }
+  if (dwMilliseconds == INFINITE) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+  }
+  g_sleep_total_ms.fetch_add(dwMilliseconds, std::memory_order_relaxed);
+  const uint64_t target = VirtualNowMs() + dwMilliseconds;
+  for (uint64_t now = VirtualNowMs(); now < target; now = VirtualNowMs()) {
+    std::this_thread::sleep_until(RealDeadline(static_cast<DWORD>(target - now)));
+  }
+}
+
+// GetTickCount - virtual milliseconds, wrapping at 2^32 as on Windows.
+DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(VirtualNowMs()); }
+
+ULONGLONG WINAPI GetTickCount64(void) { return VirtualNowMs(); }
+
 uint64_t qxplat_clock_now_ms(void) { return VirtualNowMs(); }
 
 double qxplat_clock_scale(void) {
@@ -106,6 +140,15 @@ int qxplat_clock_set_scale(double scale) {
   c.base_real_ms = real_ms;
   c.scale = scale;
   return 0;
+}
+
+uint64_t qxplat_sleep_calls(void) { return g_sleep_calls.load(std::memory_order_relaxed); }
+
+uint64_t qxplat_sleep_total_ms(void) { return g_sleep_total_ms.load(std::memory_order_relaxed); }
+
+void qxplat_sleep_counters_reset(void) {
+  g_sleep_calls.store(0, std::memory_order_relaxed);
+  g_sleep_total_ms.store(0, std::memory_order_relaxed);
 }
 
 }  // extern "C"
