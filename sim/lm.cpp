@@ -403,12 +403,18 @@ struct LanguageMonitor::Impl : MonitorCounts {
       const std::string bytes = Shape(reply, command, &extra_delay);
       std::lock_guard<std::mutex> exchange(slot.exchange);
       if (!AwaitReplyDelay(extra_delay)) return;
+      // Counted before the write: a client that has read its reply then
+      // finds it counted (a count made after could still be pending).
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        ++exchanges;
+      }
       DWORD written = 0;
       if (!WriteFile(slot.pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        std::lock_guard<std::mutex> guard(lock);
+        --exchanges;  // never reached its client
         return;
       }
-      std::lock_guard<std::mutex> guard(lock);
-      ++exchanges;
     }
   }
 
