@@ -11,21 +11,15 @@
 
 namespace {
 
-// The one raw document of the process: an open printer with a started
-// document and page, or null; and the spooler's job id of that document.
-HANDLE g_bypass = nullptr;
-DWORD g_bypassJob = 0;
+using qx::g_state;
 
-void ClearBypass() {
-  g_bypass = nullptr;
-  g_bypassJob = 0;
-}
+void ClearBypass() { g_state.bypass = qx::BypassDocument{}; }
 
 // Ends whatever of the document was started and closes the printer.
 void Abandon(bool pageStarted) {
-  if (pageStarted) EndPagePrinter(g_bypass);
-  EndDocPrinter(g_bypass);
-  ClosePrinter(g_bypass);
+  if (pageStarted) EndPagePrinter(g_state.bypass.printer);
+  EndDocPrinter(g_state.bypass.printer);
+  ClosePrinter(g_state.bypass.printer);
   ClearBypass();
 }
 
@@ -33,8 +27,9 @@ void Abandon(bool pageStarted) {
 // printer. The document is never ended: ending it would print what arrived.
 // Should the spooler refuse AbortPrinter, the job is deleted by its id.
 void Discard() {
-  if (!AbortPrinter(g_bypass)) SetJobA(g_bypass, g_bypassJob, 0, nullptr, JOB_CONTROL_DELETE);
-  ClosePrinter(g_bypass);
+  if (!AbortPrinter(g_state.bypass.printer))
+    SetJobA(g_state.bypass.printer, g_state.bypass.job, 0, nullptr, JOB_CONTROL_DELETE);
+  ClosePrinter(g_state.bypass.printer);
   ClearBypass();
 }
 
@@ -44,7 +39,7 @@ bool WriteWhole(const BYTE* data, DWORD length) {
   DWORD done = 0;
   do {
     DWORD written = 0;
-    if (!WritePrinter(g_bypass, const_cast<BYTE*>(data + done), length - done, &written)) return false;
+    if (!WritePrinter(g_state.bypass.printer, const_cast<BYTE*>(data + done), length - done, &written)) return false;
     if (written == 0 && done < length) return false;
     done += written < length - done ? written : length - done;
   } while (done < length);
@@ -82,21 +77,24 @@ BOOL DeletePrintJobs(LPCSTR docName) {
     const char* document = job[i].pDocument != nullptr ? job[i].pDocument : "";
     if (docName != nullptr && std::strcmp(document, docName) != 0) continue;
     if (!SetJobA(printer.get(), job[i].JobId, 0, nullptr, JOB_CONTROL_DELETE)) {
-      LogLevel(1, "DeletePrintJobs - Failed to Delete Job (%u):\"%s\"", static_cast<unsigned>(job[i].JobId),
-               document);
+      LogLevel(1, "DeletePrintJobs - Failed to Delete Job (%u):\"%s\"", static_cast<unsigned>(job[i].JobId), document);
     }
   }
   return 1;
 }
 
+void DiscardRawDocument() {
+  if (g_state.bypass.printer != nullptr) Discard();
+}
+
 BOOL FinishBlankDocument() {
-  if (g_bypass == nullptr) return 0;
-  if (!EndPagePrinter(g_bypass)) {
+  if (g_state.bypass.printer == nullptr) return 0;
+  if (!EndPagePrinter(g_state.bypass.printer)) {
     Abandon(false);
     return 0;
   }
-  if (!AbortPrinter(g_bypass)) EndDocPrinter(g_bypass);
-  ClosePrinter(g_bypass);
+  if (!AbortPrinter(g_state.bypass.printer)) EndDocPrinter(g_state.bypass.printer);
+  ClosePrinter(g_state.bypass.printer);
   ClearBypass();
   return 1;
 }
@@ -108,21 +106,21 @@ extern "C" {
 BOOL QXAPI qxPrintBypassOpenPrinter(LPCSTR docName) {
   // One raw document at a time: a second open would lose the first one's
   // printer handle and leave its job unfinished in the spooler.
-  if (g_bypass != nullptr) return 0;
+  if (g_state.bypass.printer != nullptr) return 0;
   HANDLE printer = nullptr;
   PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
   if (!OpenPrinterA(qx::g_state.printerName, &printer, &defaults) || printer == nullptr) return 0;
-  g_bypass = printer;
+  g_state.bypass.printer = printer;
 
   char datatype[] = "RAW";
   DOC_INFO_1A doc = {const_cast<LPSTR>(docName), nullptr, datatype};
-  g_bypassJob = StartDocPrinterA(g_bypass, 1, reinterpret_cast<LPBYTE>(&doc));
-  if (g_bypassJob == 0) {
-    ClosePrinter(g_bypass);
+  g_state.bypass.job = StartDocPrinterA(g_state.bypass.printer, 1, reinterpret_cast<LPBYTE>(&doc));
+  if (g_state.bypass.job == 0) {
+    ClosePrinter(g_state.bypass.printer);
     ClearBypass();
     return 0;
   }
-  if (!StartPagePrinter(g_bypass)) {
+  if (!StartPagePrinter(g_state.bypass.printer)) {
     Abandon(false);
     return 0;
   }
@@ -130,9 +128,9 @@ BOOL QXAPI qxPrintBypassOpenPrinter(LPCSTR docName) {
 }
 
 BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length) {
-  if (g_bypass == nullptr || length < 0 || (data == nullptr && length != 0)) return 0;
+  if (g_state.bypass.printer == nullptr || length < 0 || (data == nullptr && length != 0)) return 0;
   DWORD written = 0;
-  if (!WritePrinter(g_bypass, const_cast<LPVOID>(data), static_cast<DWORD>(length), &written)) {
+  if (!WritePrinter(g_state.bypass.printer, const_cast<LPVOID>(data), static_cast<DWORD>(length), &written)) {
     // A refused write deletes the document: none of it may print.
     Discard();
     return 0;
@@ -142,15 +140,15 @@ BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length) {
 }
 
 BOOL QXAPI qxPrintBypassClosePrinter(void) {
-  if (g_bypass == nullptr) return 0;
-  if (!EndPagePrinter(g_bypass)) {
-    EndDocPrinter(g_bypass);
-    ClosePrinter(g_bypass);
+  if (g_state.bypass.printer == nullptr) return 0;
+  if (!EndPagePrinter(g_state.bypass.printer)) {
+    EndDocPrinter(g_state.bypass.printer);
+    ClosePrinter(g_state.bypass.printer);
     ClearBypass();
     return 0;
   }
-  const BOOL ended = EndDocPrinter(g_bypass);
-  ClosePrinter(g_bypass);
+  const BOOL ended = EndDocPrinter(g_state.bypass.printer);
+  ClosePrinter(g_state.bypass.printer);
   ClearBypass();
   return ended ? 1 : 0;
 }

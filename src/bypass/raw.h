@@ -21,4 +21,8 @@ BOOL DeletePrintJobs(LPCSTR docName);
 // page could not be ended.
 BOOL FinishBlankDocument();
 
+// Deletes a raw document the host left open, unprinted, and closes its
+// printer; nothing when none is open. Run at process detach.
+void DiscardRawDocument();
+
 }  // namespace qx

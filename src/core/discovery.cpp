@@ -213,11 +213,11 @@ DWORD QXAPI qxGetDefaultPrinter(LPPAGESETUPDLGA pageSetup) {
 
   constexpr size_t kLine = 128;
   qx::DebugLineFormat(kLine, "\nDLL - qxGetDefaultPrinter print parms\n");
-  if (const auto* mode = static_cast<const DEVMODEA*>(LocalLock(pageSetup->hDevMode))) {
+  const qx::LocalLockGuard locked(pageSetup->hDevMode);
+  if (const auto* mode = locked.as<const DEVMODEA>()) {
     qx::DebugLineFormat(kLine, "\nDLL - Test - Printer width = %d", mode->dmPaperWidth);
     qx::DebugLineFormat(kLine, "\nDLL - Printer length = %d", mode->dmPaperLength);
     qx::DebugLineFormat(kLine, "\nDLL - Printer ID (Paper Size) = %d\n", mode->dmPaperSize);
-    LocalUnlock(pageSetup->hDevMode);
   }
   qx::DebugLineFormat(kLine, "\nDLL - qxGetDefaultPrinter end print parms\n");
   return 0;
@@ -267,21 +267,18 @@ QXRESULT QXAPI qxGetPrinterNameAndPort(LPPAGESETUPDLGA pageSetup, LPSTR printerN
 }
 
 QXRESULT QXAPI qxNewGetDefaultPrinter(LPSTR name, DWORD* size) {
-  HMODULE spooler = LoadLibraryA("winspool.drv");
-  if (spooler == nullptr) {
+  const qx::Module spooler("winspool.drv");
+  if (!spooler) {
     qx::LogLevel(2, "qxNewGetDefaultPrinter - Load Library failed");
     return QX_ERR_FAILED;
   }
   using GetDefaultPrinterFn = BOOL(WINAPI*)(LPSTR, LPDWORD);
-  auto getDefault =
-      reinterpret_cast<GetDefaultPrinterFn>(reinterpret_cast<void*>(GetProcAddress(spooler, "GetDefaultPrinterA")));
+  const auto getDefault = spooler.Entry<GetDefaultPrinterFn>("GetDefaultPrinterA");
   if (getDefault == nullptr) {
-    FreeLibrary(spooler);
     qx::LogLevel(2, "qxNewGetDefaultPrinter - Get function address failed");
     return QX_ERR_FAILED;
   }
   const BOOL ok = getDefault(name, size);
-  FreeLibrary(spooler);
   if (!ok) {
     qx::LogLevel(2, "qxNewGetDefaultPrinter - Call to get default printer failed");
     return QX_ERR_FAILED;

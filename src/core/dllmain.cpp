@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "bypass/raw.h"
 #include "core/discovery.h"
 #include "core/log.h"
 #include "core/resources.h"
@@ -138,6 +139,9 @@ void FreePageSetup() {
 }
 
 void Detach() {
+  // A raw document left open never prints half-written: it goes unprinted.
+  qx::DiscardRawDocument();
+  qxLMClosePipe();
   CloseMutex(g_state.pipeMutex);
   CloseMutex(g_state.switchMutex);
   FreePageSetup();

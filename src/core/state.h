@@ -35,6 +35,21 @@ struct TicketSheetTable {
   TicketSheet sheets[kMaxTicketSheets];
 };
 
+// What the latest SetPrinterCharacteristics call read of the printer's
+// spooler status. statusRead is 0 until a call got as far as reading it;
+// status means nothing while it is 0.
+struct LastStatus {
+  DWORD status;
+  LONG statusRead;
+};
+
+// The one raw document of the process: an open printer with a started
+// document and page (null when none), and the spooler's job id of it.
+struct BypassDocument {
+  HANDLE printer;
+  DWORD job;
+};
+
 struct LibraryState {
   // The current printer: name, its spooler port and its driver.
   char printerName[kNameSize];
@@ -59,6 +74,9 @@ struct LibraryState {
   TicketSheetTable sheets;
 
   LONG scriptingHost;  // stored by qxSetVB, read by nothing
+
+  LastStatus lastStatus;   // written by the device-mode change, read by the pipe recovery
+  BypassDocument bypass;   // the raw document being spooled
 
   char lineBuffer[kNameSize];  // scratch line for port-isolation debug lines
 };

@@ -69,7 +69,7 @@ QXRESULT OpenPipeRecovering(const char* pipeName, DWORD timeout, FileHandle* pip
 
   // An offline printer, one whose status could not be read, or another
   // maker's printer is not worth a job.
-  if ((g_lastStatus.status & PRINTER_STATUS_OFFLINE) != 0 || g_lastStatus.statusRead == 0 ||
+  if ((g_state.lastStatus.status & PRINTER_STATUS_OFFLINE) != 0 || g_state.lastStatus.statusRead == 0 ||
       !IsMakerPrinter(g_state.printerName)) {
     return r;
   }

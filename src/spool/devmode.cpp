@@ -7,7 +7,6 @@
 
 namespace qx {
 
-LastStatus g_lastStatus;
 
 namespace {
 
@@ -136,8 +135,8 @@ QXRESULT Change(LPCSTR printerName, SHORT value, WORD action) {
                   static_cast<int>(status), (status & PRINTER_STATUS_OFFLINE) ? 1 : 0,
                   (status & PRINTER_STATUS_SERVER_UNKNOWN) ? 1 : 0, (status & PRINTER_STATUS_BUSY) ? 1 : 0,
                   (status & PRINTER_STATUS_NOT_AVAILABLE) ? 1 : 0);
-  g_lastStatus.status = status;
-  g_lastStatus.statusRead = 1;
+  g_state.lastStatus.status = status;
+  g_state.lastStatus.statusRead = 1;
 
   if (action < kActionPaperSize || action > kActionRefresh) {
     DebugLine("\nDLL - SetPrinterCharc. .. Action NOT supported");
@@ -167,7 +166,7 @@ QXRESULT Change(LPCSTR printerName, SHORT value, WORD action) {
 }  // namespace
 
 QXRESULT SetPrinterCharacteristics(LPCSTR printer, SHORT value, WORD action) {
-  g_lastStatus = LastStatus{};
+  g_state.lastStatus = LastStatus{};
   LogLevel(1, "SetPrinterCharacteristics - Printer (%s) Start - actionID: %d", printer ? printer : "", value);
   DebugLineFormat(kLine, "\nDLL - SetPrinterCharc. .. passed parameter = %d", value);
   const QXRESULT result = Change(printer, value, action);

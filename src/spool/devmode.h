@@ -16,16 +16,6 @@ enum : WORD {
   kActionRefresh = 4,
 };
 
-// What the latest SetPrinterCharacteristics call read of the printer's
-// spooler status. statusRead is 0 until a call got as far as reading it;
-// status means nothing while it is 0.
-struct LastStatus {
-  DWORD status;
-  LONG statusRead;
-};
-
-extern LastStatus g_lastStatus;
-
 // Opens the printer, fetches its PRINTER_INFO_2, changes the one device-mode
 // field the action names to value, lets the driver merge it and writes the
 // record back. QX_ERR_OK, QX_ERR_NO_PRINTER, QX_ERR_GETPRINTER,

@@ -1,4 +1,5 @@
 // Raw documents spooled past the driver, and queued jobs deleted by name.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -187,3 +188,20 @@ TEST_F(RawPrinting, DeletingGoesOnAfterARefusal) {
 }
 
 }  // namespace
+
+// A host that unloads the library with a raw document still open leaves no
+// half-written job behind and no printer handle open; the pipe it opened
+// itself is closed too.
+TEST_F(RawPrinting, DetachDiscardsAnOpenDocument) {
+  Attach();
+  ASSERT_EQ(qxPrintBypassOpenPrinter("left open"), 1);
+  ASSERT_EQ(qxPrintBypassWritePrinter("PART-ONE", 8), 1);
+  ASSERT_EQ(qxLMOpenPipe(g_state.pipeName, 1000), QX_ERR_OK);
+  Detach();
+  EXPECT_EQ(Received(), "");
+  const std::vector<std::string> queued = Documents(kTicket);
+  EXPECT_EQ(std::find(queued.begin(), queued.end(), "left open"), queued.end());
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PRINTER), 0);
+  EXPECT_EQ(qxplat_live_count(QXPLAT_KIND_PIPE), 0);
+  EXPECT_EQ(g_state.bypass.printer, nullptr);
+}

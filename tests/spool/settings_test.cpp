@@ -49,7 +49,7 @@ TEST_F(Settings, OrientationIsChangedAndLogged) {
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. Status = 0 (Offline: 0 - Unknown: 0 - Busy: 0 - Not Available: 0)"));
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. Document properties merge passed"));
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. requested change made"));
-  EXPECT_EQ(qx::g_lastStatus.statusRead, 1);
+  EXPECT_EQ(qx::g_state.lastStatus.statusRead, 1);
 }
 
 TEST_F(Settings, TheMergeSeesOnlyTheFieldBeingChanged) {
@@ -84,7 +84,7 @@ TEST_F(Settings, MissingCapabilityRefusesTheChange) {
   EXPECT_EQ(DevMode()["orientation"], 1);
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. Driver does NOT support orientation change"));
   // The status was read before the refusal.
-  EXPECT_EQ(qx::g_lastStatus.statusRead, 1);
+  EXPECT_EQ(qx::g_state.lastStatus.statusRead, 1);
 
   UseFields(json::array({"orientation"}));
   EXPECT_EQ(qx::SetPrinterCharacteristics(kTicket, 259, qx::kActionPaperSize), QX_ERR_FAILED);
@@ -105,15 +105,15 @@ TEST_F(Settings, RefreshNeedsNoCapability) {
 TEST_F(Settings, UnknownActionsFailAfterTheStatusIsRead) {
   for (WORD action : {WORD{0}, WORD{5}}) {
     EXPECT_EQ(qx::SetPrinterCharacteristics(kTicket, 1, action), QX_ERR_FAILED);
-    EXPECT_EQ(qx::g_lastStatus.statusRead, 1);
+    EXPECT_EQ(qx::g_state.lastStatus.statusRead, 1);
   }
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. Action NOT supported"));
 }
 
 TEST_F(Settings, UnknownPrinterLeavesTheStatusUnread) {
   EXPECT_EQ(qx::SetPrinterCharacteristics("QX No Such Printer", 2, qx::kActionOrientation), QX_ERR_NO_PRINTER);
-  EXPECT_EQ(qx::g_lastStatus.statusRead, 0);
-  EXPECT_EQ(qx::g_lastStatus.status, 0u);
+  EXPECT_EQ(qx::g_state.lastStatus.statusRead, 0);
+  EXPECT_EQ(qx::g_state.lastStatus.status, 0u);
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. Open Printer failed"));
 }
 
@@ -121,7 +121,7 @@ TEST_F(Settings, OfflinePrinterIsStillChanged) {
   control().SetPrinterStatus(kTicket, PRINTER_STATUS_OFFLINE);
   ASSERT_EQ(qxSetOrientation(DMORIENT_LANDSCAPE), QX_ERR_OK);
   EXPECT_EQ(DevMode()["orientation"], 2);
-  EXPECT_EQ(qx::g_lastStatus.status, static_cast<DWORD>(PRINTER_STATUS_OFFLINE));
+  EXPECT_EQ(qx::g_state.lastStatus.status, static_cast<DWORD>(PRINTER_STATUS_OFFLINE));
   EXPECT_TRUE(Has("\nDLL - SetPrinterCharc. .. Status = 128 (Offline: 1 - Unknown: 0 - Busy: 0 - Not Available: 0)"));
 }
 
