@@ -28,6 +28,11 @@ struct Candidate {
   LONG closestLength;
 };
 
+// A size the sheets can be matched against: a finite number of inches above
+// 0. NaN compares false with every difference, so it would choose the first
+// sheet; an infinity or a negative size would choose a sheet just as blindly.
+bool IsSize(float inches) { return std::isfinite(inches) && inches > 0.0f; }
+
 // Rounds as the "%2.2f" formatter rounds, by formatting and reading back.
 double TwoDecimals(double value) {
   char text[64];
@@ -41,6 +46,9 @@ extern "C" {
 
 QXRESULT QXAPI qxSetSheetSize(float* width, float* length) {
   if (width == nullptr || length == nullptr) return QX_ERR_NULL_ARG;
+  // Refused before anything is logged or asked: the printer and the
+  // caller's values stay as they were.
+  if (!IsSize(*width) || !IsSize(*length)) return QX_ERR_BAD_DATA;
   qx::DebugLineFormat(kLine, "\nDLL qxSetSheet size, Width = %f, Length = %f \n", *width, *length);
   const qx::CurrentPrinterName printer;
 
