@@ -1151,8 +1151,10 @@ QX_EXPORT BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length);
 
 /*
  * qxPrintBypassClosePrinter - ends the raw page and document and closes the
- * printer. Returns 1 when the document was ended, else 0; the printer is
- * closed either way.
+ * printer. Returns 1 when the document was ended and goes to the printer.
+ * Returns 0 when the spooler refused to end the page or the document: it is
+ * then deleted, so nothing of it prints and the host may print it again. The
+ * printer is closed either way.
  */
 QX_EXPORT BOOL QXAPI qxPrintBypassClosePrinter(void);
 

@@ -15,14 +15,6 @@ using qx::g_state;
 
 void ClearBypass() { g_state.bypass = qx::BypassDocument{}; }
 
-// Ends whatever of the document was started and closes the printer.
-void Abandon(bool pageStarted) {
-  if (pageStarted) EndPagePrinter(g_state.bypass.printer);
-  EndDocPrinter(g_state.bypass.printer);
-  ClosePrinter(g_state.bypass.printer);
-  ClearBypass();
-}
-
 // Deletes the open document so that none of it prints, and closes the
 // printer. The document is never ended: ending it would print what arrived.
 // Should the spooler refuse AbortPrinter, the job is deleted by its id.
@@ -90,7 +82,7 @@ void DiscardRawDocument() {
 BOOL FinishBlankDocument() {
   if (g_state.bypass.printer == nullptr) return 0;
   if (!EndPagePrinter(g_state.bypass.printer)) {
-    Abandon(false);
+    Discard();
     return 0;
   }
   if (!AbortPrinter(g_state.bypass.printer)) EndDocPrinter(g_state.bypass.printer);
@@ -121,7 +113,7 @@ BOOL QXAPI qxPrintBypassOpenPrinter(LPCSTR docName) {
     return 0;
   }
   if (!StartPagePrinter(g_state.bypass.printer)) {
-    Abandon(false);
+    Discard();
     return 0;
   }
   return 1;
@@ -141,16 +133,16 @@ BOOL QXAPI qxPrintBypassWritePrinter(LPCVOID data, LONG length) {
 
 BOOL QXAPI qxPrintBypassClosePrinter(void) {
   if (g_state.bypass.printer == nullptr) return 0;
-  if (!EndPagePrinter(g_state.bypass.printer)) {
-    EndDocPrinter(g_state.bypass.printer);
-    ClosePrinter(g_state.bypass.printer);
-    ClearBypass();
+  // A document whose page or end the spooler refuses is deleted rather than
+  // ended, so that 0 always means none of it prints and a host may safely
+  // print it again.
+  if (!EndPagePrinter(g_state.bypass.printer) || !EndDocPrinter(g_state.bypass.printer)) {
+    Discard();
     return 0;
   }
-  const BOOL ended = EndDocPrinter(g_state.bypass.printer);
   ClosePrinter(g_state.bypass.printer);
   ClearBypass();
-  return ended ? 1 : 0;
+  return 1;
 }
 
 BOOL QXAPI qxPrintBypassPrintDocument(LPCSTR docName, LPCVOID data, LONG length) {

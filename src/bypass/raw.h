@@ -18,7 +18,7 @@ BOOL DeletePrintJobs(LPCSTR docName);
 // ended empty and left for the DeletePrintJobs that follows. The printer is
 // closed and the bypass handle cleared on every path.
 // Returns 1 whenever the page was ended, 0 when no document was open or its
-// page could not be ended.
+// page could not be ended (the document is then aborted).
 BOOL FinishBlankDocument();
 
 // Deletes a raw document the host left open, unprinted, and closes its

@@ -58,4 +58,21 @@ SweepOutcome SweepFaults(const std::string& what, const std::function<Result()>&
   return outcome;
 }
 
+// SweepEveryClass - SweepFaults over every swept class in turn; each sweep
+//   must come to a clean run, and the classes named in mustFire must have
+//   been called at least once (a sweep that never fired proves nothing).
+template <class Result>
+void SweepEveryClass(const std::string& name, const std::function<Result()>& operation,
+                     const std::set<Result>& allowed, const std::set<std::string>& mustFire = {"open", "spool"},
+                     const std::function<void()>& reset = {}) {
+  for (const std::string& what : SweptClasses()) {
+    SCOPED_TRACE(name + ", " + what + " failing");
+    const SweepOutcome outcome = SweepFaults<Result>(what, operation, allowed, reset);
+    EXPECT_TRUE(outcome.finished);
+    if (mustFire.count(what) != 0) {
+      EXPECT_GT(outcome.calls, 0u) << "no call of the class was made";
+    }
+  }
+}
+
 }  // namespace qxtest
