@@ -24,6 +24,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 #include "wire.h"
 
@@ -118,7 +119,12 @@ void Server::Accept(int listen_fd, Kind kind) {
   connection->kind = kind;
   Connection& c = *connection;
   connections_.push_back(std::move(connection));
-  c.thread = std::thread([this, &c, pid = cred.pid] { Serve(c, pid); });
+  try {
+    c.thread = std::thread([this, &c, pid = cred.pid] { Serve(c, pid); });
+  } catch (const std::system_error&) {  // no thread to be had: this client only is turned away
+    close(fd);
+    connections_.pop_back();
+  }
 }
 
 bool Server::WaitFor(int fd, short events, uint64_t deadline_ms) const {
