@@ -3,7 +3,7 @@
 // and the control API there until SIGTERM, SIGINT or a control "stop", and
 // removes its sockets and markers on the way out.
 //
-//   qxsimd [--world FILE] [--dir DIR] [--ready-fd N]
+//   qxsimd [--world FILE] [--dir DIR] [--ready-fd N] [--parent PID]
 //   qxsimd --check [--world FILE]       load and check a world, then exit
 //   qxsimd --print-default-world        write the embedded default world
 //
@@ -12,12 +12,16 @@
 // DIR/qxsimd.ready holding its pid. DIR/qxsimd.pid is held locked while it
 // runs, so that a second daemon for the same folder refuses to start.
 //
+// With --parent PID the daemon stops (as on SIGTERM) when that process ends,
+// so that a test process that crashes leaves no daemon behind.
+//
 // The folder is refused when it is not a folder of this user or others may
 // write it; both files are made anew (O_EXCL | O_NOFOLLOW, relative to the
 // folder's descriptor), so a link planted in their place is removed, never
 // followed, and a dead daemon's files are replaced.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,7 +52,7 @@ void WakeForStop(void*) { OnSignal(0); }
 
 int Usage(FILE* out) {
   std::fputs(
-      "usage: qxsimd [--world FILE] [--dir DIR] [--ready-fd N]\n"
+      "usage: qxsimd [--world FILE] [--dir DIR] [--ready-fd N] [--parent PID]\n"
       "       qxsimd --check [--world FILE]\n"
       "       qxsimd --print-default-world\n"
       "Serves a simulated world (printers, spooler, ports) in DIR, by default\n"
@@ -193,6 +197,17 @@ int main(int argc, char** argv) {
         return 2;
       }
       ready_fd = static_cast<int>(fd);
+    } else if (arg == "--parent") {
+      char* end = nullptr;
+      const char* text = value("--parent");
+      const long pid = std::strtol(text, &end, 10);
+      if (end == text || *end != '\0' || pid <= 1) {
+        std::fprintf(stderr, "qxsimd: --parent needs a process id\n");
+        return 2;
+      }
+      // SIGTERM when the parent ends; a parent already gone is checked after
+      // asking, so that no window is left between the two.
+      if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != static_cast<pid_t>(pid)) return 1;
     } else if (arg == "--check") {
       check = true;
     } else if (arg == "--print-default-world") {

@@ -201,3 +201,60 @@ TEST_F(DaemonFolder, StaleMarkersOfADeadDaemonAreReplaced) {
 }
 
 }  // namespace
+
+// A daemon started with --parent stops when that process ends, however it
+// ends, and removes its markers: a test process that crashes leaves no
+// daemon behind. A parent that is not the daemon's own is refused at once.
+TEST_F(DaemonFolder, ADaemonEndsWithTheParentItNames) {
+  const std::string dir = base_ + "/child";
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The parent process: starts the daemon naming itself, waits until it
+    // serves, reports, and dies without a word to it.
+    close(report[0]);
+    int ready[2];
+    if (pipe(ready) != 0) _exit(3);
+    const std::string me = std::to_string(getpid());
+    std::string path = QXSIMD_PATH, d = "--dir", fd = "--ready-fd", three = "3", p = "--parent", self = me,
+                dir_arg = dir;
+    char* argv[] = {path.data(), d.data(), dir_arg.data(), fd.data(), three.data(), p.data(), self.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+    pid_t daemon = 0;
+    if (posix_spawn(&daemon, argv[0], &actions, nullptr, argv, environ) != 0) _exit(4);
+    close(ready[1]);
+    char line[64] = {};
+    pollfd watch{ready[0], POLLIN, 0};
+    if (poll(&watch, 1, 20000) <= 0 || read(ready[0], line, sizeof line - 1) <= 0) _exit(5);
+    [[maybe_unused]] const ssize_t n = write(report[1], "served", 6);
+    _exit(0);
+  }
+  close(report[1]);
+  char said[16] = {};
+  pollfd watch{report[0], POLLIN, 0};
+  ASSERT_GT(poll(&watch, 1, 30000), 0);
+  ASSERT_EQ(read(report[0], said, sizeof said - 1), 6);
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  // The daemon removes its ready marker on the way out.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fs::exists(dir + "/qxsimd.ready") && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(fs::exists(dir + "/qxsimd.ready"));
+
+  // Not our parent: refused before anything is made.
+  const std::string other = base_ + "/other";
+  std::string path = QXSIMD_PATH, d = "--dir", p = "--parent", one = "999999";
+  char* argv[] = {path.data(), d.data(), const_cast<char*>(other.c_str()), p.data(), one.data(), nullptr};
+  pid_t daemon = 0;
+  ASSERT_EQ(posix_spawn(&daemon, argv[0], nullptr, nullptr, argv, environ), 0);
+  ASSERT_EQ(waitpid(daemon, &status, 0), daemon);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_FALSE(fs::exists(other));
+}

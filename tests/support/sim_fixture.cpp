@@ -98,7 +98,9 @@ std::unique_ptr<SimWorld> SimWorld::Start(const Options& options, std::string* e
     std::filesystem::remove_all(dir, ignored);
   };
 
-  std::vector<std::string> args = {QXSIMD_PATH, "--dir", dir, "--ready-fd", std::to_string(kReadyFd)};
+  // The daemon ends with the test process, even one that crashes.
+  std::vector<std::string> args = {QXSIMD_PATH,    "--dir",    dir, "--ready-fd", std::to_string(kReadyFd),
+                                   "--parent", std::to_string(getpid())};
   if (!options.world_json.empty()) {
     const std::string path = dir + "/world.json";
     std::ofstream(path) << options.world_json;
@@ -120,6 +122,8 @@ std::unique_ptr<SimWorld> SimWorld::Start(const Options& options, std::string* e
   posix_spawn_file_actions_adddup2(&actions, ready[1], kReadyFd);  // the copy loses O_CLOEXEC
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  // Not the test's own output: a daemon must never hold the test runner's pipe open.
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
