@@ -914,13 +914,13 @@ QX_EXPORT QXRESULT QXAPI qxSetNTPortAscii(LPCSTR portName);
  * qxSetSheetSize - makes the driver sheet closest to a ticket size the
  * current printer's default paper: nearest length first, then nearest width,
  * then the driver's order.
- *   width, length (in/out): the size asked for in inches, each a finite
- *     number above 0; receive the chosen sheet's size, rounded to two
- *     decimals, whenever the driver's sheets were read.
+ *   width, length (in/out): the size asked for in inches, each a number
+ *     above 0 and below 9999; receive the chosen sheet's size, rounded to
+ *     two decimals, whenever the driver's sheets were read.
  * Returns QX_ERR_OK; QX_ERR_SIZE_MISMATCH when the sheet was set but its size
  * is not exactly the one asked for (so any request that is not a two-decimal
  * size of a driver sheet); QX_ERR_NULL_ARG for a null pointer and
- * QX_ERR_BAD_DATA for a size that is NaN, infinite, 0 or negative, both
+ * QX_ERR_BAD_DATA for a size that is NaN, 0, negative, 9999 or more, both
  * before the printer is asked, with nothing written or logged; or the
  * failure of the settings change.
  */

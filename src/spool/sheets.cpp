@@ -28,10 +28,11 @@ struct Candidate {
   LONG closestLength;
 };
 
-// A size the sheets can be matched against: a finite number of inches above
-// 0. NaN compares false with every difference, so it would choose the first
-// sheet; an infinity or a negative size would choose a sheet just as blindly.
-bool IsSize(float inches) { return std::isfinite(inches) && inches > 0.0f; }
+// A size the sheets can be matched against: a number of inches above 0 and
+// below kNoDifference. NaN compares false with every difference, so it would
+// choose the first sheet; an infinity, a negative size or one whose every
+// difference reaches kNoDifference would choose a sheet just as blindly.
+bool IsSize(float inches) { return inches > 0.0f && inches < kNoDifference; }
 
 // Rounds as the "%2.2f" formatter rounds, by formatting and reading back.
 double TwoDecimals(double value) {

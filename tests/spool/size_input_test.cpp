@@ -39,7 +39,10 @@ class SizeInput : public qxtest::LibraryWorld {
 };
 
 TEST_F(SizeInput, SizesThatAreNotFinitePositiveNumbersAreRefused) {
-  const float bad[] = {kNaN, -kNaN, kInf, -kInf, 0.0f, -0.0f, -3.0f, -std::numeric_limits<float>::min()};
+  // 1e20 used to choose the driver's first sheet whatever the other side
+  // asked: every difference from it is beyond the largest the choice weighs.
+  const float bad[] = {kNaN,  -kNaN, kInf,    -kInf, 0.0f, -0.0f, -3.0f, -std::numeric_limits<float>::min(),
+                       9999.0f, 1e20f, std::numeric_limits<float>::max()};
   for (float value : bad) {
     SCOPED_TRACE(std::to_string(value));
     // Either side alone is enough, with a good size on the other.
@@ -68,19 +71,19 @@ TEST_F(SizeInput, NullPointersAreRefusedWithoutWritingThroughTheOther) {
   ExpectUntouched();
 }
 
-// The edges of what is accepted: the smallest and the largest float are
-// sizes, matched to the nearest sheet like any other.
-TEST_F(SizeInput, ExtremeFiniteSizesStillChooseASheet) {
+// The edges of what is accepted: the smallest float and a size just below
+// 9999 inches are sizes, matched to the nearest sheet like any other.
+TEST_F(SizeInput, ExtremeSizesStillChooseTheNearestSheet) {
   float width = std::numeric_limits<float>::denorm_min(), length = 6.0f;
   EXPECT_EQ(qxSetSheetSize(&width, &length), QX_ERR_SIZE_MISMATCH);
   EXPECT_EQ(length, 6.0f);
-  EXPECT_GT(width, 0.0f);
+  EXPECT_EQ(width, 3.0f);  // the narrower of the two 6-inch sheets
 
   width = 3.25f;
-  length = std::numeric_limits<float>::max();
+  length = 9998.0f;
   EXPECT_EQ(qxSetSheetSize(&width, &length), QX_ERR_SIZE_MISMATCH);
-  EXPECT_TRUE(std::isfinite(length));
-  EXPECT_LT(length, 100.0f);
+  EXPECT_FLOAT_EQ(length, 11.69f);  // the driver's longest sheet, A4
+  EXPECT_FLOAT_EQ(width, 8.27f);
 }
 
 }  // namespace
