@@ -48,21 +48,23 @@ BOOL DeletePrintJobs(LPCSTR docName) {
 
   DWORD jobs = 0;
   {
-    DWORD needed = 0;
-    GetPrinterA(printer.get(), 2, nullptr, 0, &needed);
-    if (needed == 0) return 0;
-    GlobalBlock record(needed);
-    if (!record || !GetPrinterA(printer.get(), 2, record.get(), needed, &needed)) return 0;
+    GlobalBlock record;
+    if (FetchInto(record, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+          return GetPrinterA(printer.get(), 2, buffer, size, needed);
+        }) != Fetched::kAll) {
+      return 0;
+    }
     jobs = record.as<PRINTER_INFO_2A>()->cJobs;
   }
   if (jobs == 0) return 1;
 
-  DWORD needed = 0;
+  GlobalBlock list;
   DWORD returned = 0;
-  EnumJobsA(printer.get(), 0, jobs, 1, nullptr, 0, &needed, &returned);
-  if (needed == 0) return 0;
-  GlobalBlock list(needed);
-  if (!list || !EnumJobsA(printer.get(), 0, jobs, 1, list.get(), needed, &needed, &returned)) return 0;
+  if (FetchInto(list, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+        return EnumJobsA(printer.get(), 0, jobs, 1, buffer, size, needed, &returned);
+      }) != Fetched::kAll) {
+    return 0;
+  }
 
   const auto* job = list.as<JOB_INFO_1A>();
   for (DWORD i = 0; i < returned; ++i) {

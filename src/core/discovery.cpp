@@ -28,29 +28,19 @@ void CopyOut(LPSTR dest, DWORD destSize, const char* source, DWORD* length) {
   if (length != nullptr) *length = copied;
 }
 
-// Fetches a printer record: size query, allocation, fill. False, with the
-// block empty, when any step fails.
+// Fetches a printer record of a level. False, with the block empty, when
+// any step fails.
 bool FetchPrinter(HANDLE printer, DWORD level, HeapBlock& block) {
-  DWORD needed = 0;
-  GetPrinterA(printer, level, nullptr, 0, &needed);
-  if (needed != 0 && block.Allocate(needed) &&
-      GetPrinterA(printer, level, block.get(), needed, &needed)) {
-    return true;
-  }
-  block.Free();
-  return false;
+  return FetchInto(block, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+           return GetPrinterA(printer, level, buffer, size, needed);
+         }) == Fetched::kAll;
 }
 
 // Fetches the driver's DRIVER_INFO_2 record for a printer, as FetchPrinter.
 bool FetchDriver(HANDLE printer, HeapBlock& block) {
-  DWORD needed = 0;
-  GetPrinterDriverA(printer, nullptr, 2, nullptr, 0, &needed);
-  if (needed != 0 && block.Allocate(needed) &&
-      GetPrinterDriverA(printer, nullptr, 2, block.get(), needed, &needed)) {
-    return true;
-  }
-  block.Free();
-  return false;
+  return FetchInto(block, [&](BYTE* buffer, DWORD size, DWORD* needed) {
+           return GetPrinterDriverA(printer, nullptr, 2, buffer, size, needed);
+         }) == Fetched::kAll;
 }
 
 // Port name and driver file path of a printer, into the callers' buffers.
@@ -306,15 +296,13 @@ QXRESULT QXAPI qxNewGetPrinterPort(LPCSTR printerName, LPSTR portName) {
   qx::PrinterHandle printer;
   if (!printer.Open(printerName, qx::kPrinterAccess)) return QX_ERR_PRINTER_INFO;
 
-  SetLastError(ERROR_SUCCESS);
-  DWORD needed = 0;
-  const BOOL sized = GetPrinterA(printer.get(), 2, nullptr, 0, &needed);
-  if ((!sized && GetLastError() != ERROR_INSUFFICIENT_BUFFER) || needed == 0) {
-    return QX_ERR_FAILED;
-  }
-  qx::GlobalBlock record(needed);
-  if (!record) return QX_ERR_FAILED;
-  if (!GetPrinterA(printer.get(), 2, record.get(), needed, &needed)) return QX_ERR_PRINTER_INFO;
+  qx::GlobalBlock record;
+  const auto query = [&](BYTE* buffer, DWORD size, DWORD* needed) {
+    return GetPrinterA(printer.get(), 2, buffer, size, needed);
+  };
+  const qx::Fetched fetched = qx::FetchInto(record, query, nullptr, true);
+  if (fetched == qx::Fetched::kNoFill) return QX_ERR_PRINTER_INFO;
+  if (fetched != qx::Fetched::kAll) return QX_ERR_FAILED;
   printer.Close();
   qx::CopyText(portName, qx::kNameSize, record.as<PRINTER_INFO_2A>()->pPortName);
   return QX_ERR_OK;

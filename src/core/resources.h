@@ -115,6 +115,33 @@ class Block {
 using HeapBlock = Block<HeapAllocator>;
 using GlobalBlock = Block<GlobalAllocator>;
 
+// How far a size query, allocation and fill got.
+enum class Fetched { kAll, kNoSize, kNoMemory, kNoFill };
+
+// FetchInto - the Win32 two-call pattern into a block of the caller's
+//   allocator: query(nullptr, 0, &needed) asks for the size, the block is
+//   allocated that large, and query(buffer, size, &needed) fills it.
+//   query: BOOL(BYTE* buffer, DWORD size, DWORD* needed).
+//   needed (out, may be null): the size the first call reported.
+//   strictSize: the first call must also fail with ERROR_INSUFFICIENT_BUFFER,
+//     as Windows answers a null buffer; otherwise any size above 0 will do.
+// The block is empty unless kAll is returned.
+template <class Allocator, class Query>
+Fetched FetchInto(Block<Allocator>& block, Query query, DWORD* needed = nullptr, bool strictSize = false) {
+  block.Free();
+  DWORD size = 0;
+  if (strictSize) SetLastError(ERROR_SUCCESS);
+  const BOOL answered = query(nullptr, 0, &size);
+  if (needed != nullptr) *needed = size;
+  if (size == 0 || (strictSize && !answered && GetLastError() != ERROR_INSUFFICIENT_BUFFER)) return Fetched::kNoSize;
+  if (!block.Allocate(size)) return Fetched::kNoMemory;
+  if (!query(block.get(), size, &size)) {
+    block.Free();
+    return Fetched::kNoFill;
+  }
+  return Fetched::kAll;
+}
+
 // How movable global and local blocks are locked and unlocked.
 struct GlobalLocking {
   static LPVOID Lock(HGLOBAL handle) { return GlobalLock(handle); }

@@ -94,23 +94,23 @@ QXRESULT Change(LPCSTR printerName, SHORT value, WORD action) {
   DebugLine("\nDLL - SetPrinterCharc. .. Open Printer passed - Printer = ");
   DebugLineFormat(kLine, "%s", printerName);
 
-  SetLastError(0);
+  GlobalBlock block;
   DWORD needed = 0;
-  const BOOL sized = GetPrinterA(printer.get(), 2, nullptr, 0, &needed);
-  if ((!sized && GetLastError() != ERROR_INSUFFICIENT_BUFFER) || needed == 0) {
+  const Fetched fetched = FetchInto(
+      block, [&](BYTE* buffer, DWORD size, DWORD* got) { return GetPrinterA(printer.get(), 2, buffer, size, got); },
+      &needed, true);
+  if (fetched == Fetched::kNoSize) {
     DebugLine("\nDLL - SetPrinterCharc. .. Problem with 1st call to GetPrinter");
     return QX_ERR_GETPRINTER;
   }
   DebugLineFormat(kLine, "\nDLL - SetPrinterCharc. .. Get printer needs %u bytes for PRINTER_INFO_2",
                   static_cast<unsigned>(needed));
-
-  GlobalBlock block(needed);
-  if (!block) {
+  if (fetched == Fetched::kNoMemory) {
     DebugLine("\nDLL - SetPrinterCharc. .. Memory allocation for pinfo 2 structure failed");
     return QX_ERR_NO_MEMORY;
   }
   DebugLine("\nDLL - SetPrinterCharc. .. Memory allocation for pinfo 2 structure passed");
-  if (!GetPrinterA(printer.get(), 2, block.get(), needed, &needed)) {
+  if (fetched == Fetched::kNoFill) {
     DebugLine("\nDLL - SetPrinterCharc. .. Second call to Get Printer failed");
     return QX_ERR_FAILED;
   }
