@@ -54,6 +54,8 @@ constexpr DWORD kStatusWordEnd = 5;  // reply bytes up to the status word's low 
 struct StatusWordBytes {
   BYTE high = 0;
   BYTE low = 0;
+  // The 16-bit status word, tested with the header's QX_STATUS_ bits.
+  bool Has(WORD bits) const { return ((high << 8 | low) & bits) != 0; }
 };
 
 QXRESULT ReadStatusWord(StatusWordBytes* word) {
@@ -120,35 +122,35 @@ QXRESULT QXAPI qxLMGetAddStatus(LPCSTR inquiry, BYTE* reply, DWORD replySize, DW
 }
 
 QXRESULT QXAPI qxLMGetOutOfPaperStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.high & 0x01) != 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return w.Has(QX_STATUS_OUT_OF_PAPER); });
 }
 
 QXRESULT QXAPI qxLMGetHeadLeverOpenStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.high & 0x02) != 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return w.Has(QX_STATUS_HEAD_LEVER_OPEN); });
 }
 
 QXRESULT QXAPI qxLMGetJamStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.high & 0x1C) != 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return w.Has(QX_STATUS_JAM); });
 }
 
 QXRESULT QXAPI qxLMGetManDeselectStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.high & 0x20) != 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return w.Has(QX_STATUS_MAN_DESELECT); });
 }
 
 QXRESULT QXAPI qxLMGetPrinterOKStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.high & 0x80) == 0 && (w.low & 0x01) == 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return !w.Has(QX_STATUS_NOT_READY | QX_STATUS_LOW_PAPER); });
 }
 
 QXRESULT QXAPI qxLMGetPrinterOKStatus2(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.high & 0x80) == 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return !w.Has(QX_STATUS_NOT_READY); });
 }
 
 QXRESULT QXAPI qxLMGetLowPaperStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.low & 0x01) != 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return w.Has(QX_STATUS_LOW_PAPER); });
 }
 
 QXRESULT QXAPI qxLMGetTicketNotTakenStatus(BOOL* flag) {
-  return StatusCondition(flag, [](StatusWordBytes w) { return (w.low & 0x08) != 0; });
+  return StatusCondition(flag, [](StatusWordBytes w) { return w.Has(QX_STATUS_TICKET_NOT_TAKEN); });
 }
 
 QXRESULT QXAPI qxLMGetPrintInProgress(BOOL* inProgress) {
