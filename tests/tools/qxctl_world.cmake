@@ -11,8 +11,7 @@ function(qxctl expect_rc out_var)
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
 
-qxctl(1 out sim status)
-expect("${out}" "no world runs in")
+qxctl(3 out sim status)
 qxctl(0 out sim start)
 expect("${out}" "simulated world \\(embedded default\\) runs in")
 
@@ -22,13 +21,13 @@ expect("${out}" "\n Q  QX ZDA24 Boarding Pass Printer +LPT1:")
 expect("${out}" "\n    Office Laser MFP +IP_192.168.1.40 +Generic PCL6 Class Driver, 2 jobs")
 
 qxctl(0 out --json current)
-expect("${out}" "\"printer\": \"QX ZDA-38 Ticket Printer\", \"port\": \"USB001\"")
-expect("${out}" "\"pipe\": \"[\\\\.]+pipe[\\\\]+QXNamedPipeUSB001\", \"monitor\": true")
+expect("${out}" "\"printer\":\"QX ZDA-38 Ticket Printer\",\"port\":\"USB001\"")
+expect("${out}" "\"pipe\":\"[\\\\.]+pipe[\\\\]+QXNamedPipeUSB001\",\"monitor\":true")
 
 qxctl(0 out sheets)
 expect("${out}" "^2 x 5.5 L = 5.5 +code 257 +2.000 x +5.500 in")
 expect("${out}" "3 x 6 L = 6 +code 261 +3.000 x +6.000 in +\\(762 x 1524 tenths of a mm\\)")
 
 qxctl(0 out sim stop)
-qxctl(1 out sim status)
+qxctl(3 out sim status)
 file(REMOVE_RECURSE ${DIR})

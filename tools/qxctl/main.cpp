@@ -1,293 +1,263 @@
-// qxctl: the host command line for qxdll. Every capability of the library for a
-// person at a terminal: human-readable by default, --json for scripts.
-#include <qxdll.h>
-
+// qxctl: the host command line for qxdll. Every capability of the library for
+// a person at a terminal: human-readable by default, --json for scripts. It
+// calls the library's exports only, as any host does.
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "core/discovery.h"
-#include "core/state.h"
-#include "monitor.h"
 #include "qxctl.h"
-#include "settings.h"
-#include "sim.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
-
+namespace qxctl {
 namespace {
 
-using qx::g_state;
+constexpr char kDescription[] =
+    "qxctl drives the maker's ticket printers through qxdll: discovery, status, sheet, orientation and bin "
+    "settings, raw printing and the language monitor's commands.";
 
-using qxctl::JsonText;
-using qxctl::ResultText;
-using qxctl::Options;
+constexpr char kFooter[] =
+    "Exit codes: 0 done; 1 the printer, the spooler or the library said no; 2 the command line is wrong;\n"
+    "3 no simulated world (POSIX) or print spooler (Windows) answers; 4 status: the printer reports a fault.\n"
+    "--json: one JSON document on standard output, errors included as\n"
+    "{\"error\": {\"code\", \"name\", \"message\", \"hint\"}}; lm flash writes JSON lines (one document a line).\n"
+    "Notices of waits longer than a second go to standard error.";
 
+// Edit distance, for "did you mean".
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
 
-const char* PlatformName(DWORD id) {
-  switch (id) {
-    case VER_PLATFORM_WIN32_NT: return "NT";
-    case VER_PLATFORM_WIN32_WINDOWS: return "Windows 95/98/Me";
-    case VER_PLATFORM_WIN32s: return "Win32s";
-    default: return "unknown";
+// The candidate nearest to word when it is near enough to be a slip, else "".
+std::string Nearest(const std::string& word, const std::vector<std::string>& candidates) {
+  std::string best;
+  size_t bestDistance = std::max<size_t>(2, word.size() / 3) + 1;
+  for (const std::string& candidate : candidates) {
+    const size_t d = Distance(word, candidate);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = candidate;
+    }
+  }
+  return best;
+}
+
+std::vector<std::string> SubcommandNames(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) names.push_back(sub->get_name());
+  return names;
+}
+
+const CLI::App* FindSubcommand(const CLI::App& app, const std::string& name) {
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    if (sub->get_name() == name) return sub;
+  }
+  return nullptr;
+}
+
+// The usage failure for a word that names no command where one is expected.
+Failure UnknownCommand(const std::string& word, const std::string& path, const std::vector<std::string>& names) {
+  const std::string nearest = Nearest(word, names);
+  const std::string where = path.empty() ? "" : " of '" + path + "'";
+  return UsageFailure("unknown command '" + word + "'" + where,
+                      (nearest.empty() ? "" : "did you mean '" + (path.empty() ? "" : path + " ") + nearest + "'? ") +
+                          "qxctl help " + path + (path.empty() ? "" : " ") + "lists the commands");
+}
+
+// The words of the command line that are not options, the values of the
+// global options left out: the command's words first, then its arguments.
+std::vector<std::string> Words(int argc, char** argv) {
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") break;
+    if (arg.empty() || arg[0] != '-') {
+      words.push_back(arg);
+    } else if (arg == "--printer" || arg == "--timeout") {
+      ++i;
+    }
+  }
+  return words;
+}
+
+// Reads the command words before the parser does, so that a mistyped command
+// is named with the nearest one. The walk ends at a command without
+// subcommands, whose own arguments follow.
+std::optional<Failure> CheckCommandWords(const CLI::App& app, const std::vector<std::string>& words) {
+  const CLI::App* level = &app;
+  std::string path;
+  for (const std::string& word : words) {
+    const CLI::App* sub = FindSubcommand(*level, word);
+    if (sub == nullptr) return UnknownCommand(word, path, SubcommandNames(*level));
+    if (word == "help" || sub->get_subcommands([](const CLI::App*) { return true; }).empty()) break;
+    path += (path.empty() ? "" : " ") + word;
+    level = sub;
+  }
+  return std::nullopt;
+}
+
+// The long option names of app and of the main application.
+std::vector<std::string> OptionNames(const CLI::App& app, const CLI::App& main) {
+  std::vector<std::string> names;
+  for (const CLI::App* a : {&app, &main}) {
+    for (const CLI::Option* option : a->get_options()) {
+      for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+    }
+  }
+  return names;
+}
+
+// The deepest command the parser entered, and its words ("lm flash").
+const CLI::App* Deepest(const CLI::App& app, std::string* path) {
+  const CLI::App* level = &app;
+  for (;;) {
+    const std::vector<const CLI::App*> parsed = level->get_subcommands([](const CLI::App* a) { return a->parsed(); });
+    if (parsed.empty()) return level;
+    level = parsed.front();
+    *path += (path->empty() ? "" : " ") + level->get_name();
   }
 }
 
-// The library's attach, run for the commands that need the library's view.
-// qxctl links the library's objects, so it can show the state record itself.
-class Attached {
- public:
-  Attached() { DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr); }
-  ~Attached() { DllMain(nullptr, DLL_PROCESS_DETACH, nullptr); }
-  Attached(const Attached&) = delete;
-  Attached& operator=(const Attached&) = delete;
-};
+// Whether the spooler answers at all. The exports report "no spooler" and
+// "no printers" alike, so the spooler is asked once directly.
+bool SpoolerAnswers() {
+  DWORD needed = 0, returned = 0;
+  SetLastError(ERROR_SUCCESS);
+  if (EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 1, nullptr, 0, &needed, &returned)) return true;
+  return GetLastError() != RPC_S_SERVER_UNAVAILABLE;
+}
 
-int CmdVersion(const Options& options, const std::vector<std::string>&) {
-  char version[64] = {};
+std::string LibraryVersion() {
+  char version[QX_DLL_VERSION_SIZE + 11] = {};
   DWORD length = 0;
-  if (!qxGetDLLVersion(version, sizeof version, &length)) {
-    std::fprintf(stderr, "qxctl: the library gave no version text\n");
-    return 1;
+  return qxGetDLLVersion(version, sizeof version, &length) ? version : "(no version)";
+}
+
+// Prints the help of the command its words name: qxctl help lm flash.
+int Help(const Context& context, const CLI::App& app, const std::vector<std::string>& words) {
+  const CLI::App* target = &app;
+  std::string parent = "qxctl", said;
+  for (const std::string& word : words) {
+    const CLI::App* sub = FindSubcommand(*target, word);
+    if (sub == nullptr || word == "help") return Fail(context, UnknownCommand(word, said, SubcommandNames(*target)));
+    if (target != &app) parent += " " + target->get_name();
+    said += (said.empty() ? "" : " ") + word;
+    target = sub;
   }
-  OSVERSIONINFOA os = {};
-  const QXRESULT rc = qxGetOSVersion(&os, nullptr);
-  const bool nt = qxIsNT() != 0;
-  if (options.json) {
-    std::printf("{\"library\": %s, \"os\": ", JsonText(version).c_str());
-    if (rc == QX_ERR_OK) {
-      std::printf("{\"major\": %lu, \"minor\": %lu, \"build\": %lu, \"platform\": %lu, \"csd\": %s}",
-                  (unsigned long)os.dwMajorVersion, (unsigned long)os.dwMinorVersion,
-                  (unsigned long)os.dwBuildNumber, (unsigned long)os.dwPlatformId,
-                  JsonText(os.szCSDVersion).c_str());
-    } else {
-      std::printf("{\"error\": %s}", JsonText(ResultText(rc)).c_str());
+  std::printf("%s", target == &app ? app.help().c_str() : target->help(parent).c_str());
+  return kExitDone;
+}
+
+int Run(int argc, char** argv) {
+  Context context;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--json") context.json = true;
+  }
+  CLI::App app{kDescription, "qxctl"};
+  app.footer(kFooter);
+  app.allow_extras();
+  app.fallthrough();
+  app.set_version_flag("--version", [] { return "qxctl, qxdll " + LibraryVersion(); }, "The library's version");
+  app.add_flag("--json", context.json, "Machine-readable output: one JSON document (lm flash: JSON lines)");
+  app.add_option("--printer", context.printer, "Switch to that printer first (qxSetNewPrinter)")
+      ->check(CLI::Validator([](std::string& name) { return name.empty() ? "the printer name is empty" : ""; }, "NAME"));
+  app.add_option("--timeout", context.timeoutMs,
+                 "Wait at most MS ms for a busy language-monitor pipe in this command (qxLMSetPipeTimeOut; "
+                 "the library's default is 20000)")
+      ->check(WholeNumber(0, 600000));
+
+  Commands commands;
+  AddLibraryCommands(app, commands);
+  AddSettingsCommands(app, commands);
+  AddMonitorCommands(app, commands);
+  AddSimCommands(app, commands);
+  // Listed for the help text; Run reads its words.
+  app.add_subcommand("help", "Help on qxctl, or on one command: qxctl help lm flash");
+  for (CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    sub->footer(kFooter);
+    for (CLI::App* inner : sub->get_subcommands([](const CLI::App*) { return true; })) inner->footer(kFooter);
+  }
+
+  if (argc < 2) {
+    std::fprintf(stderr, "%s", app.help().c_str());
+    return kExitUsage;
+  }
+  const std::vector<std::string> words = Words(argc, argv);
+  if (const std::optional<Failure> unknown = CheckCommandWords(app, words)) return Fail(context, *unknown);
+  // help takes command words, which the parser would take for the commands
+  // themselves: they are read here.
+  if (!words.empty() && words.front() == "help") {
+    return Help(context, app, std::vector<std::string>(words.begin() + 1, words.end()));
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help, --version
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::string path;
+    Deepest(app, &path);
+    return Fail(context, UsageFailure(e.what(), "qxctl " + (path.empty() ? "" : path + " ") + "--help"));
+  }
+
+  std::string path;
+  const CLI::App* deepest = Deepest(app, &path);
+  std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    const std::string& word = extras.front();
+    if (word.size() > 1 && word[0] == '-') {
+      const std::string nearest = Nearest(word, OptionNames(*deepest, app));
+      return Fail(context, UsageFailure("unknown option '" + word + "'",
+                                        (nearest.empty() ? "" : "did you mean '" + nearest + "'? ") + "qxctl " +
+                                            (path.empty() ? "" : path + " ") + "--help lists the options"));
     }
-    std::printf(", \"nt\": %s}\n", nt ? "true" : "false");
-    return rc == QX_ERR_OK ? 0 : 1;
+    return Fail(context, UsageFailure("unexpected argument '" + word + "'" + (path.empty() ? "" : " to " + path),
+                                      "qxctl " + (path.empty() ? "" : path + " ") + "--help"));
   }
-  std::printf("library   qxdll %s\n", version);
-  if (rc == QX_ERR_OK) {
-    std::printf("os        %lu.%lu build %lu, %s platform%s%s\n", (unsigned long)os.dwMajorVersion,
-                (unsigned long)os.dwMinorVersion, (unsigned long)os.dwBuildNumber,
-                PlatformName(os.dwPlatformId), os.szCSDVersion[0] ? ", " : "", os.szCSDVersion);
-  } else {
-    std::printf("os        unavailable (%s)\n", ResultText(rc));
-  }
-  std::printf("nt        %s\n", nt ? "yes" : "no");
-  return rc == QX_ERR_OK ? 0 : 1;
-}
+  const Command* command = commands.Chosen();
+  if (command == nullptr) return Fail(context, UsageFailure("no command given", "qxctl help lists the commands"));
 
-std::string DefaultPrinterName() {
-  char name[qx::kNameSize] = {};
-  DWORD size = sizeof name;
-  return qxNewGetDefaultPrinter(name, &size) == QX_ERR_OK ? name : "";
-}
-
-int CmdPrinters(const Options& options, const std::vector<std::string>&) {
-  DWORD needed = 0;
-  LONG count = QX_COUNT_QUERY;
-  QXRESULT rc = qxEnumPrinters(nullptr, 0, 2, &needed, &count);
-  std::vector<BYTE> buffer(needed > 0 ? needed : 1);
-  count = 0;
-  if (rc == QX_ERR_OK) {
-    rc = qxEnumPrinters(buffer.data(), static_cast<LONG>(buffer.size()), 2, &needed, &count);
-  }
-  if (rc != QX_ERR_OK) {
-    std::fprintf(stderr, "qxctl: cannot list the printers: %s\n", ResultText(rc));
-    return 1;
-  }
-  const std::string def = DefaultPrinterName();
-  const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
-  auto text = [](const char* t) { return std::string(t != nullptr ? t : ""); };
-  size_t nameWidth = 4, portWidth = 4;
-  for (LONG i = 0; i < count; ++i) {
-    nameWidth = std::max(nameWidth, text(info[i].pPrinterName).size());
-    portWidth = std::max(portWidth, text(info[i].pPortName).size());
-  }
-  if (options.json) std::printf("[");
-  for (LONG i = 0; i < count; ++i) {
-    const PRINTER_INFO_2A& p = info[i];
-    const std::string name = text(p.pPrinterName);
-    const bool maker = qx::IsMakerPrinter(name.c_str());
-    const bool isDefault = name == def;
-    const bool current = name == g_state.printerName;
-    if (options.json) {
-      std::printf("%s{\"name\": %s, \"port\": %s, \"driver\": %s, \"status\": %lu, \"jobs\": %lu, "
-                  "\"maker\": %s, \"default\": %s, \"current\": %s}",
-                  i ? ", " : "", JsonText(name).c_str(), JsonText(text(p.pPortName)).c_str(),
-                  JsonText(text(p.pDriverName)).c_str(), (unsigned long)p.Status,
-                  (unsigned long)p.cJobs, maker ? "true" : "false", isDefault ? "true" : "false",
-                  current ? "true" : "false");
-    } else {
-      std::printf("%c%c%c %-*s  %-*s  %s, %lu job%s\n", current ? '>' : ' ', maker ? 'Q' : ' ',
-                  isDefault ? '*' : ' ', static_cast<int>(nameWidth), name.c_str(),
-                  static_cast<int>(portWidth), text(p.pPortName).c_str(), text(p.pDriverName).c_str(),
-                  (unsigned long)p.cJobs, p.cJobs == 1 ? "" : "s");
-    }
-  }
-  if (options.json) {
-    std::printf("]\n");
-  } else {
-    std::printf("(> current printer, Q the maker's, * system default)\n");
-  }
-  return 0;
-}
-
-int CmdCurrent(const Options& options, const std::vector<std::string>&) {
-  const bool lm = g_state.lmAvailable != 0;
-  if (options.json) {
-    std::printf("{\"printer\": %s, \"port\": %s, \"driver\": %s, \"pipe\": %s, "
-                "\"monitor\": %s, \"pipeTimeout\": %lu, \"statusTimeout\": %lu}\n",
-                JsonText(g_state.printerName).c_str(), JsonText(g_state.portName).c_str(),
-                JsonText(g_state.driverName).c_str(), JsonText(g_state.pipeName).c_str(),
-                lm ? "true" : "false", (unsigned long)g_state.pipeTimeout,
-                (unsigned long)g_state.statusTimeout);
-    return 0;
-  }
-  std::printf("printer   %s\n", g_state.printerName[0] ? g_state.printerName : "(none)");
-  std::printf("port      %s\n", g_state.portName);
-  std::printf("driver    %s\n", g_state.driverName);
-  std::printf("pipe      %s\n", g_state.pipeName);
-  std::printf("monitor   %s\n", lm ? "available" : "not available");
-  return 0;
-}
-
-int CmdSheets(const Options& options, const std::vector<std::string>&) {
-  const qx::TicketSheetTable& table = g_state.sheets;
-  if (options.json) std::printf("[");
-  for (WORD i = 0; i < table.count; ++i) {
-    const qx::TicketSheet& s = table.sheets[i];
-    if (options.json) {
-      std::printf("%s{\"name\": %s, \"code\": %lu, \"widthInches\": %.3f, \"lengthInches\": %.3f, "
-                  "\"widthTenthsMm\": %ld, \"lengthTenthsMm\": %ld}",
-                  i ? ", " : "", JsonText(s.name).c_str(), (unsigned long)s.paperCode, s.widthInches,
-                  s.lengthInches, (long)s.widthTenthsMm, (long)s.lengthTenthsMm);
-    } else {
-      std::printf("%-32s code %-4lu %6.3f x %6.3f in  (%ld x %ld tenths of a mm)\n", s.name,
-                  (unsigned long)s.paperCode, s.widthInches, s.lengthInches, (long)s.widthTenthsMm,
-                  (long)s.lengthTenthsMm);
+  if (command->needs == Needs::kSpooler) {
+    if (!SpoolerAnswers()) return Fail(context, NoSpoolerFailure());
+    if (context.timeoutMs) qxLMSetPipeTimeOut(*context.timeoutMs);
+    if (!context.printer.empty()) {
+      BOOL switched;
+      {
+        WaitNotice notice("the language monitor of " + context.printer + " (the switch probes it, up to 10 s)");
+        switched = qxSetNewPrinter(context.printer.c_str());
+      }
+      if (!switched) {
+        return Fail(context, {kExitRefused, std::nullopt, "NO_PRINTER",
+                              "cannot switch to the printer '" + context.printer + "': the spooler cannot open it",
+                              "qxctl printers lists the printers"});
+      }
+      // Set again, whatever the switch set.
+      if (context.timeoutMs) qxLMSetPipeTimeOut(*context.timeoutMs);
     }
   }
-  if (options.json) {
-    std::printf("]\n");
-  } else if (table.count == 0) {
-    std::printf("(no ticket sheets)\n");
-  }
-  return 0;
-}
-
-struct Command {
-  const char* name;
-  const char* args;
-  const char* help;
-  int (*run)(const Options&, const std::vector<std::string>&);
-  bool library;  // runs with the library attached
-};
-
-int CmdSheetsOrDriver(const Options& options, const std::vector<std::string>& args) {
-  if (args.size() == 1 && args[0] == "--driver") return qxctl::CmdDriverSheets(options);
-  return CmdSheets(options, args);
-}
-
-const Command kCommands[] = {
-    {"version", "", "library version, operating-system version and NT flag", CmdVersion, true},
-    {"printers", "", "the installed printers; marks the maker's, the default and the current one",
-     CmdPrinters, true},
-    {"current", "", "the current printer, its port, driver, pipe and language monitor", CmdCurrent, true},
-    {"sheets", "[--driver]", "the ticket sheets of the current printer (--driver: all its driver's sheets)",
-     CmdSheetsOrDriver, true},
-    {"sheet", "WIDTHxLENGTH", "set the closest sheet to a size in inches, e.g. 3.25x6", qxctl::CmdSheet, true},
-    {"orientation", "portrait|landscape", "set the current printer's orientation", qxctl::CmdOrientation, true},
-    {"bins", "", "the output bins of the current printer's driver", qxctl::CmdBins, true},
-    {"bin", "NAME | --id N", "set the output bin by name or by code", qxctl::CmdBin, true},
-    {"print-raw", "FILE [--name DOC]", "send a file's bytes to the current printer as a raw document",
-     qxctl::CmdPrintRaw, true},
-    {"jobs", "[--delete NAME]", "the current printer's queued jobs, or delete those named NAME",
-     qxctl::CmdJobs, true},
-    {"status", "[--request IS|IN|IE|IA2|IA3|IA4|IC|plain]",
-     "the printer's status through its language monitor, decoded, each condition in words",
-     qxctl::CmdStatus, true},
-    {"parse-status", "HEX", "decode a status reply given in hexadecimal", qxctl::CmdParseStatus, false},
-    {"lm", "info|reset|abort|clear-crc|refresh", "the language monitor's information, or a printer command",
-     qxctl::CmdMonitor, true},
-    {"lm", "heartbeat N|heartbeat-rate MS|save-method N", "monitor settings", qxctl::CmdMonitor, true},
-    {"lm", "wd-setup FLAG FLAG VALUE VALUE", "set up the WD function", qxctl::CmdMonitor, true},
-    {"lm", "registry KEY VALUE", "have the monitor write a registry value", qxctl::CmdMonitor, true},
-    {"lm", "flash FILE [--verify]", "program the printer's flash through the monitor, with progress",
-     qxctl::CmdMonitor, true},
-    {"rfid", "HEX", "bytes through the printer's RFID function; shows the reply", qxctl::CmdRfid, true},
-    {"key", "NAME VALUE", "write one of the driver's known settings (AUTOSIZE, BEEPER_CONTROL, ...)",
-     qxctl::CmdKey, true},
-    {"sim", "start [--world FILE]|stop|status", "run the simulated world in the background",
-     qxctl::CmdSim, false},
-};
-
-void PrintHelp(FILE* out) {
-  std::fprintf(out,
-               "usage: qxctl [--json] COMMAND [ARGS]\n"
-               "\n"
-               "Drives the maker's ticket printers through qxdll.\n"
-               "\n"
-               "commands:\n");
-  for (const Command& c : kCommands) {
-    std::string head = std::string(c.name) + (c.args[0] ? " " : "") + c.args;
-    if (head.size() > 24) {
-      std::fprintf(out, "  %s\n  %-24s %s\n", head.c_str(), "", c.help);
-    } else {
-      std::fprintf(out, "  %-24s %s\n", head.c_str(), c.help);
-    }
-  }
-  std::fprintf(out,
-               "\n"
-               "options:\n"
-               "  --json                   machine-readable output\n"
-               "  --printer NAME           switch to that printer first (qxSetNewPrinter)\n"
-               "  -h, --help               this help\n");
+  return command->run(context);
 }
 
 }  // namespace
+}  // namespace qxctl
 
 int main(int argc, char** argv) {
-  Options options;
-  std::vector<std::string> args;
-  const char* printer = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--printer") {
-      if (i + 1 == argc) {
-        std::fprintf(stderr, "qxctl: --printer needs a printer name\n");
-        return 2;
-      }
-      printer = argv[++i];
-    } else if (arg == "-h" || arg == "--help") {
-      PrintHelp(stdout);
-      return 0;
-    } else {
-      args.emplace_back(arg);
-    }
+  try {
+    return qxctl::Run(argc, argv);
+  } catch (const std::exception& e) {
+    // Nothing the user types should get here; say what happened all the same.
+    std::fprintf(stderr, "qxctl: internal error: %s\n", e.what());
+    return qxctl::kExitRefused;
   }
-  if (args.empty()) {
-    PrintHelp(stderr);
-    return 2;
-  }
-  for (const Command& c : kCommands) {
-    if (args[0] != c.name) continue;
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (!c.library) return c.run(options, rest);
-    Attached library;
-    if (printer != nullptr && !qxSetNewPrinter(printer)) {
-      std::fprintf(stderr, "qxctl: cannot switch to printer '%s'\n", printer);
-      return 1;
-    }
-    return c.run(options, rest);
-  }
-  std::fprintf(stderr, "qxctl: unknown command '%s' (try qxctl --help)\n", args[0].c_str());
-  return 2;
 }

@@ -1,120 +1,74 @@
 // qxctl status and language-monitor commands: the decoded status record,
 // the monitor's information, the printer commands it carries, a flash run
 // with its progress, RFID pass-through and the driver's data keys.
-#include "monitor.h"
-
-#include <windows.h>
-#include <qxdll.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
+
+#include "qxctl.h"
 
 namespace qxctl {
 namespace {
 
 constexpr DWORD kReplySize = 1024;
-constexpr DWORD kRfidReplySize = 1024;
 constexpr DWORD kTextSize = 1024;
 
-// Hexadecimal bytes, spaces allowed between pairs; false for anything else.
-bool ParseHex(const std::string& text, std::vector<BYTE>& bytes) {
-  bytes.clear();
-  int high = -1;
-  for (char c : text) {
-    if (c == ' ' || c == ':') {
-      if (high >= 0) return false;
-      continue;
-    }
-    int v;
-    if (c >= '0' && c <= '9') {
-      v = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      v = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      v = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<BYTE>(high * 16 + v));
-      high = -1;
-    }
-  }
-  return high < 0;
-}
-
-std::string Hex(const BYTE* bytes, size_t count) {
-  std::string out;
-  char pair[4];
-  for (size_t i = 0; i < count; ++i) {
-    std::snprintf(pair, sizeof pair, i ? " %02X" : "%02X", bytes[i]);
-    out += pair;
-  }
-  return out;
-}
-
-// A whole decimal number in the 32-bit range (negative allowed).
-bool ParseNumber(const std::string& text, long& value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v < -2147483648LL || v > 4294967295LL) return false;
-  value = static_cast<long>(static_cast<LONG>(v));
-  return true;
-}
-
-int Failed(const char* what, QXRESULT rc) {
-  std::fprintf(stderr, "qxctl: %s: %s\n", what, ResultText(rc));
-  return 1;
-}
-
-int Usage(const char* usage) {
-  std::fprintf(stderr, "usage: qxctl %s\n", usage);
-  return 2;
+// What a pipe call waits for, for the notice of a long wait.
+std::string MonitorWait(const Context& context) {
+  return "the language monitor of " + OrNone(CurrentPrinter(context)) + " (a busy pipe is waited for up to " +
+         std::to_string(PipeTimeoutMs(context)) + " ms; --timeout MS changes that)";
 }
 
 struct Condition {
   const char* key;
   const char* words;
   LONG mask;
+  bool fault;  // the printer cannot print until it is cleared
 };
 // The conditions of the status word, in the order they are shown.
 constexpr Condition kConditions[] = {
-    {"notReady", "printer not ready", QX_STATUS_NOT_READY},
-    {"manualDeselect", "manually deselected", QX_STATUS_MAN_DESELECT},
-    {"paperJam", "paper jam", QX_STATUS_JAM},
-    {"headLeverOpen", "head lever open", QX_STATUS_HEAD_LEVER_OPEN},
-    {"outOfPaper", "out of paper", QX_STATUS_OUT_OF_PAPER},
-    {"busy", "busy", QX_STATUS_BUSY},
-    {"ticketNotTaken", "ticket not taken", QX_STATUS_TICKET_NOT_TAKEN},
-    {"lowPaper", "low paper", QX_STATUS_LOW_PAPER},
+    {"notReady", "printer not ready", QX_STATUS_NOT_READY, true},
+    {"manualDeselect", "manually deselected", QX_STATUS_MAN_DESELECT, true},
+    {"paperJam", "paper jam", QX_STATUS_JAM, true},
+    {"headLeverOpen", "head lever open", QX_STATUS_HEAD_LEVER_OPEN, true},
+    {"outOfPaper", "out of paper", QX_STATUS_OUT_OF_PAPER, true},
+    {"busy", "busy", QX_STATUS_BUSY, false},
+    {"ticketNotTaken", "ticket not taken", QX_STATUS_TICKET_NOT_TAKEN, false},
+    {"lowPaper", "low paper", QX_STATUS_LOW_PAPER, false},
 };
 
-void PrintRecord(const Options& options, const QX_STATUS_RECORD& r, const BYTE* reply, size_t length) {
+bool HasFault(const QX_STATUS_RECORD& r) {
+  if (r.statusWordText[0] == '\0') return false;
+  for (const Condition& c : kConditions) {
+    if (c.fault && (r.statusWord & c.mask) != 0) return true;
+  }
+  return false;
+}
+
+void PrintRecord(const Context& context, const QX_STATUS_RECORD& r, const BYTE* reply, size_t length) {
   const std::string type(r.replyType, r.replyType[0] ? 1 : 0);
-  if (options.json) {
-    std::printf("{\"reply\": %s, \"replyType\": %s, \"statusWord\": %ld, \"conditions\": {",
-                JsonText(Hex(reply, length)).c_str(), JsonText(type).c_str(), (long)r.statusWord);
-    bool first = true;
-    for (const Condition& c : kConditions) {
-      std::printf("%s%s: %s", first ? "" : ", ", JsonText(c.key).c_str(),
-                  (r.statusWord & c.mask) ? "true" : "false");
-      first = false;
-    }
-    std::printf("}, \"temperatureC\": %ld, \"temperatureF\": %ld, \"formLength\": %ld, "
-                "\"formLengthText\": %s, \"tag01\": %ld, \"tag02\": %ld, \"firmwareVersion\": %s, "
-                "\"versionDetail\": %s}\n",
-                (long)r.temperatureC, (long)r.temperatureF, (long)r.formLength,
-                JsonText(r.formLengthText).c_str(), (long)r.tag01Value, (long)r.tag02Value,
-                JsonText(r.firmwareVersion).c_str(), JsonText(r.versionDetail).c_str());
+  if (context.json) {
+    json conditions = json::object();
+    for (const Condition& c : kConditions) conditions[c.key] = (r.statusWord & c.mask) != 0;
+    Emit({{"reply", Hex(reply, length)},
+          {"replyType", type},
+          {"statusWord", r.statusWord},
+          {"conditions", conditions},
+          {"fault", HasFault(r)},
+          {"temperatureC", r.temperatureC},
+          {"temperatureF", r.temperatureF},
+          {"formLength", r.formLength},
+          {"formLengthText", r.formLengthText},
+          {"tag01", r.tag01Value},
+          {"tag02", r.tag02Value},
+          {"firmwareVersion", r.firmwareVersion},
+          {"versionDetail", r.versionDetail}});
     return;
   }
   std::printf("reply        %s\n", Hex(reply, length).c_str());
@@ -130,24 +84,21 @@ void PrintRecord(const Options& options, const QX_STATUS_RECORD& r, const BYTE* 
     if (!any) std::printf("  ready, no condition\n");
   }
   if (r.temperatureText[0] != '\0') {
-    std::printf("temperature  %ld C (%ld F)\n", (long)r.temperatureC, (long)r.temperatureF);
+    std::printf("temperature  %ld C (%ld F)\n", static_cast<long>(r.temperatureC), static_cast<long>(r.temperatureF));
   }
   if (r.formLengthText[0] != '\0') std::printf("form length  %s\n", r.formLengthText);
-  if (r.tag01Text[0] != '\0') std::printf("field 01     %ld\n", (long)r.tag01Value);
-  if (r.tag02Text[0] != '\0') std::printf("field 02     %ld\n", (long)r.tag02Value);
+  if (r.tag01Text[0] != '\0') std::printf("field 01     %ld\n", static_cast<long>(r.tag01Value));
+  if (r.tag02Text[0] != '\0') std::printf("field 02     %ld\n", static_cast<long>(r.tag02Value));
   if (r.firmwareVersion[0] != '\0') std::printf("firmware     %s\n", r.firmwareVersion);
   if (r.versionDetail[0] != '\0') std::printf("version      %s\n", r.versionDetail);
 }
 
-int Decode(const Options& options, const BYTE* reply, DWORD length) {
-  QX_STATUS_RECORD record;
-  const QXRESULT rc = qxParseStatus(reply, static_cast<LONG>(length), &record);
-  if (rc != QX_ERR_OK) {
-    std::fprintf(stderr, "qxctl: not a status reply (%s): %s\n", ResultText(rc), Hex(reply, length).c_str());
-    return 1;
-  }
-  PrintRecord(options, record, reply, length);
-  return 0;
+// Decodes and shows a reply; record receives the decoded status.
+int Decode(const Context& context, const BYTE* reply, DWORD length, QX_STATUS_RECORD* record) {
+  const QXRESULT rc = qxParseStatus(reply, static_cast<LONG>(length), record);
+  if (rc != QX_ERR_OK) return Fail(context, LibraryFailure(rc, "not a status reply: " + Hex(reply, length)));
+  PrintRecord(context, *record, reply, length);
+  return kExitDone;
 }
 
 struct Request {
@@ -155,19 +106,42 @@ struct Request {
   LONG index;
 };
 constexpr Request kRequests[] = {
-    {"IS", QX_REQ_IS},     {"IN", QX_REQ_IN},     {"IE", QX_REQ_IE}, {"IA2", QX_REQ_IA02},
-    {"IA3", QX_REQ_IA03},  {"IA4", QX_REQ_IA04},  {"IC", QX_REQ_IC}, {"plain", QX_REQ_LM_STATUS},
+    {"IS", QX_REQ_IS},    {"IN", QX_REQ_IN},    {"IE", QX_REQ_IE}, {"IA2", QX_REQ_IA02},
+    {"IA3", QX_REQ_IA03}, {"IA4", QX_REQ_IA04}, {"IC", QX_REQ_IC}, {"plain", QX_REQ_LM_STATUS},
 };
+
+int Status(const Context& context, const std::string& request) {
+  LONG index = QX_REQ_IS;
+  for (const Request& r : kRequests) {
+    if (request == r.name) index = r.index;
+  }
+  BYTE reply[kReplySize];
+  DWORD length = 0;
+  QXRESULT rc;
+  {
+    WaitNotice notice(MonitorWait(context));
+    rc = qxLMGetStatus(index, reply, sizeof reply, &length);
+  }
+  if (rc != QX_ERR_OK) {
+    return Fail(context, LibraryFailure(rc, "no status from the language monitor",
+                                        rc == QX_ERR_PIPE_BUSY   ? "the monitor is busy with another caller; try again"
+                                        : rc == QX_ERR_NO_PIPE ? "the current printer's port has no language "
+                                                                 "monitor answering (qxctl current)"
+                                                               : ""));
+  }
+  QX_STATUS_RECORD record;
+  const int exit = Decode(context, reply, length, &record);
+  return exit == kExitDone && HasFault(record) ? kExitPrinterFault : exit;
+}
 
 // Replies of the monitor's information commands are texts without a
 // terminator; a zero the monitor sent ends them.
 std::string ReplyText(const BYTE* reply, DWORD length) {
   const void* zero = std::memchr(reply, 0, length);
-  return std::string(reinterpret_cast<const char*>(reply),
-                     zero ? static_cast<const BYTE*>(zero) - reply : length);
+  return std::string(reinterpret_cast<const char*>(reply), zero ? static_cast<const BYTE*>(zero) - reply : length);
 }
 
-int MonitorInfo(const Options& options) {
+int MonitorInfo(const Context& context) {
   using Query = QXRESULT(QXAPI*)(BYTE*, DWORD, DWORD*);
   struct Item {
     const char* key;
@@ -177,43 +151,75 @@ int MonitorInfo(const Options& options) {
   const Item items[] = {{"printer", "printer  ", qxLMGetPrinterName},
                         {"port", "port     ", qxLMGetPortName},
                         {"version", "version  ", qxLMGetLMVersion}};
-  std::string texts[3];
-  for (size_t i = 0; i < 3; ++i) {
+  WaitNotice notice(MonitorWait(context));
+  json out;
+  for (const Item& item : items) {
     BYTE reply[kReplySize];
     DWORD length = 0;
-    const QXRESULT rc = items[i].query(reply, sizeof reply, &length);
-    if (rc != QX_ERR_OK) return Failed("the language monitor did not answer", rc);
-    texts[i] = ReplyText(reply, length);
+    const QXRESULT rc = item.query(reply, sizeof reply, &length);
+    if (rc != QX_ERR_OK) return Fail(context, LibraryFailure(rc, "the language monitor did not answer"));
+    out[item.key] = ReplyText(reply, length < sizeof reply ? length : sizeof reply);
   }
   BOOL printing = FALSE, crc = FALSE;
   const QXRESULT rcPrinting = qxLMGetPrintInProgress(&printing);
   const QXRESULT rcCrc = qxLMGetCRCError(&crc);
-  if (options.json) {
-    std::printf("{\"printer\": %s, \"port\": %s, \"version\": %s, \"printing\": %s, \"crcError\": %s}\n",
-                JsonText(texts[0]).c_str(), JsonText(texts[1]).c_str(), JsonText(texts[2]).c_str(),
-                rcPrinting != QX_ERR_OK ? "null" : printing ? "true" : "false",
-                rcCrc != QX_ERR_OK ? "null" : crc ? "true" : "false");
-    return 0;
+  out["printing"] = rcPrinting == QX_ERR_OK ? json(printing != 0) : json(nullptr);
+  out["crcError"] = rcCrc == QX_ERR_OK ? json(crc != 0) : json(nullptr);
+  if (context.json) {
+    Emit(out);
+    return kExitDone;
   }
-  for (size_t i = 0; i < 3; ++i) std::printf("%s%s\n", items[i].label, texts[i].c_str());
-  std::printf("printing   %s\n", rcPrinting != QX_ERR_OK ? ResultText(rcPrinting) : printing ? "yes" : "no");
-  std::printf("crc error  %s\n", rcCrc != QX_ERR_OK ? ResultText(rcCrc) : crc ? "flagged" : "no");
-  return 0;
+  for (const Item& item : items) std::printf("%s%s\n", item.label, out[item.key].get<std::string>().c_str());
+  std::printf("printing   %s\n", rcPrinting != QX_ERR_OK ? qxResultName(rcPrinting) : printing ? "yes" : "no");
+  std::printf("crc error  %s\n", rcCrc != QX_ERR_OK ? qxResultName(rcCrc) : crc ? "flagged" : "no");
+  return kExitDone;
 }
 
-int Done(const Options& options, const char* what, QXRESULT rc, const char* text = nullptr) {
+// A printer command's result: done, with what it set, or why not.
+int Commanded(const Context& context, const std::string& what, QXRESULT rc, const json& value = nullptr,
+              const std::string& words = "", const char* reply = nullptr) {
   if (rc != QX_ERR_OK) {
-    if (text != nullptr && text[0] != '\0') std::fprintf(stderr, "qxctl: %s: %s (%s)\n", what, ResultText(rc), text);
-    else std::fprintf(stderr, "qxctl: %s: %s\n", what, ResultText(rc));
-    return 1;
+    const std::string text = reply != nullptr && reply[0] != '\0' ? std::string(" (") + reply + ")" : "";
+    return Fail(context, LibraryFailure(rc, what + " refused" + text));
   }
-  if (options.json) {
-    std::printf("{\"done\": %s%s%s}\n", JsonText(what).c_str(), text ? ", \"reply\": " : "",
-                text ? JsonText(text).c_str() : "");
+  if (context.json) {
+    json out = value.is_null() ? json{{"done", what}} : json{{"set", what}, {"value", value}};
+    if (reply != nullptr) out["reply"] = reply;
+    Emit(out);
+  } else if (value.is_null()) {
+    std::printf("%s done\n", what.c_str());
   } else {
-    std::printf("%s%s%s\n", what, text && text[0] ? ": " : "", text ? text : "");
+    std::printf("%s set to %s%s%s\n", what.c_str(), words.c_str(), reply && reply[0] ? ": " : "", reply ? reply : "");
   }
-  return 0;
+  return kExitDone;
+}
+
+// ---- flash -------------------------------------------------------------
+
+// What qxsimd's monitor (and the printer behind it) takes as a firmware
+// image: a regular file of 1 byte to 16 MiB whose first line is
+// "QXFW <version>".
+constexpr char kFirmwareHeader[] = "QXFW ";
+constexpr std::streamoff kMaxFirmwareFile = std::streamoff{16} << 20;
+
+// Why path is not a firmware image, or "" when it is one.
+std::string NotFirmware(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return "it cannot be read";
+  const std::streamoff size = in.tellg();
+  if (size <= 0) return "it is empty";
+  if (size > kMaxFirmwareFile) return "it is larger than 16 MiB";
+  in.seekg(0);
+  char head[80] = {};
+  in.read(head, sizeof head - 1);
+  const size_t got = static_cast<size_t>(in.gcount());
+  const size_t prefix = sizeof kFirmwareHeader - 1;
+  size_t end = prefix;
+  while (end < got && head[end] != '\n' && head[end] != '\r' && head[end] != '\0') ++end;
+  if (got < prefix || std::memcmp(head, kFirmwareHeader, prefix) != 0 || end == prefix) {
+    return "it does not begin with a line \"QXFW <version>\"";
+  }
+  return "";
 }
 
 // The monitor's progress request for a flash run, and the states of its
@@ -226,159 +232,225 @@ constexpr DWORD kProgressPollMs = 200;
 constexpr int kStalledPolls = 600;
 constexpr int kBarWidth = 40;
 
-int Flash(const Options& options, const std::vector<std::string>& args) {
-  if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[2] != "--verify")) {
-    return Usage("lm flash FILE [--verify]");
+int Flash(const Context& context, const std::string& file, bool verify) {
+  const std::string path = AbsolutePath(file);
+  if (const std::string why = NotFirmware(path); !why.empty()) {
+    return Fail(context, {kExitUsage, std::nullopt, "NOT_FIRMWARE", "'" + file + "' is not a firmware image: " + why,
+                          "nothing was sent to the printer"});
   }
-  char text[kTextSize];
-  QXRESULT rc = qxLMProgramFlash(args[1].c_str(), args.size() == 3, text, sizeof text);
-  if (rc != QX_ERR_OK) return Done(options, "flash", rc, text);
-  if (!options.json) std::printf("flash started: %s\n", text);
-  const bool tty = isatty(STDOUT_FILENO) != 0;
+  char text[kTextSize] = {};
+  QXRESULT rc;
+  {
+    WaitNotice notice(MonitorWait(context));
+    rc = qxLMProgramFlash(path.c_str(), verify, text, sizeof text);
+  }
+  if (rc != QX_ERR_OK) return Commanded(context, "flash", rc, nullptr, "", text);
+  if (!context.json) std::printf("flash started: %s\n", text);
+  const bool tty = !context.json && isatty(STDOUT_FILENO) != 0;
   QX_FLASH_PROGRESS progress;
   std::string last;
   for (int unchanged = 0;; ++unchanged) {
     LONG length = 0;
     rc = qxLMGetProgress(kProgressRequest, text, sizeof text, &length);
-    if (rc != QX_ERR_OK) return Done(options, "flash progress", rc, text);
+    if (rc != QX_ERR_OK) return Commanded(context, "flash progress", rc, nullptr, "", text);
     qxLMParseFlashProgress(text, &progress);
     const bool finished = progress.State == kFlashDone;
     const bool failed = progress.State == kFlashFailed || progress.PassFail != 'P';
     if (text != last) {
       last = text;
       unchanged = 0;
-      if (options.json) {
-        std::printf("{\"state\": %ld, \"max\": %ld, \"current\": %ld, \"passFail\": \"%c\", \"note\": %s}\n",
-                    (long)progress.State, (long)progress.Max, (long)progress.Current, progress.PassFail,
-                    JsonText(progress.Note).c_str());
+      if (context.json) {
+        Emit({{"progress",
+               {{"state", progress.State},
+                {"max", progress.Max},
+                {"current", progress.Current},
+                {"passFail", std::string(1, progress.PassFail)},
+                {"note", progress.Note}}}});
       } else {
         const long max = progress.Max > 0 ? progress.Max : 1;
         const long cur = progress.Current < 0 ? 0 : progress.Current > max ? max : progress.Current;
         const int filled = static_cast<int>(cur * kBarWidth / max);
-        std::printf("%s[%.*s%*s] %3ld%%  %s%s", tty ? "\r" : "", filled,
-                    "########################################", kBarWidth - filled, "", cur * 100 / max,
-                    progress.Note, tty ? "\033[K" : "\n");
+        std::printf("%s[%.*s%*s] %3ld%%  %s%s", tty ? "\r" : "", filled, "########################################",
+                    kBarWidth - filled, "", cur * 100 / max, progress.Note, tty ? "\033[K" : "\n");
+        std::fflush(stdout);
       }
-      std::fflush(stdout);
     }
     if (failed || finished) {
-      if (tty && !options.json) std::printf("\n");
+      if (tty) std::printf("\n");
       if (failed) {
-        std::fprintf(stderr, "qxctl: flash failed: %s\n", progress.Note);
-        return 1;
+        return Fail(context, {kExitRefused, std::nullopt, "FLASH_FAILED", std::string("flash failed: ") + progress.Note,
+                              ""});
       }
-      return 0;
+      if (context.json) Emit({{"done", "flash"}, {"file", path}, {"verify", verify}});
+      return kExitDone;
     }
     if (unchanged == kStalledPolls) {
-      std::fprintf(stderr, "\nqxctl: flash stalled at: %s\n", text);
-      return 1;
+      if (tty) std::printf("\n");
+      return Fail(context, {kExitRefused, std::nullopt, "FLASH_STALLED", std::string("flash stalled at: ") + text, ""});
     }
     Sleep(kProgressPollMs);
   }
 }
 
+int Rfid(const Context& context, const std::vector<std::string>& hex) {
+  const std::vector<BYTE> request = ParseHex(hex);
+  if (request.size() > QX_RFID_DATA_MAX) {
+    return Fail(context, UsageFailure("the request is " + std::to_string(request.size()) + " bytes; at most " +
+                                      std::to_string(QX_RFID_DATA_MAX) + " fit"));
+  }
+  std::vector<BYTE> reply(QX_RFID_DATA_MAX);
+  DWORD length = 0;
+  QXRESULT rc;
+  {
+    WaitNotice notice(MonitorWait(context));
+    rc = qxLMRFIDPrinter(request.data(), static_cast<DWORD>(request.size()), reply.data(),
+                         static_cast<DWORD>(reply.size()), &length, 0);
+  }
+  if (rc != QX_ERR_OK) return Fail(context, LibraryFailure(rc, "no RFID answer"));
+  const std::string bytes = Hex(reply.data(), length < reply.size() ? length : reply.size());
+  if (context.json) {
+    Emit({{"reply", bytes}});
+  } else {
+    std::printf("%s\n", bytes.c_str());
+  }
+  return kExitDone;
+}
+
+int Key(const Context& context, const std::string& name, long long value) {
+  const QXRESULT rc = qxSetPrinterKeyByName(name.c_str(), static_cast<LONG>(value));
+  if (rc != QX_ERR_OK) {
+    return Fail(context, LibraryFailure(rc, "cannot write the key " + name,
+                                        rc == QX_ERR_UNKNOWN_KEY ? "keys are the driver's known settings, in capitals "
+                                                                   "(AUTOSIZE, BEEPER_CONTROL, ...)"
+                                                                 : ""));
+  }
+  if (context.json) {
+    Emit({{"set", name}, {"value", value}});
+  } else {
+    std::printf("%s set to %lld\n", name.c_str(), value);
+  }
+  return kExitDone;
+}
+
+// The 32-bit values a REG_DWORD takes, signed or not.
+CLI::Validator DwordValue() { return WholeNumber(-2147483648LL, 4294967295LL); }
+
 }  // namespace
 
-int CmdStatus(const Options& options, const std::vector<std::string>& args) {
-  LONG index = QX_REQ_IS;
-  if (args.size() == 2 && args[0] == "--request") {
-    bool known = false;
-    for (const Request& r : kRequests) {
-      if (args[1] == r.name) {
-        index = r.index;
-        known = true;
-      }
-    }
-    if (!known) return Usage("status [--request IS|IN|IE|IA2|IA3|IA4|IC|plain]");
-  } else if (!args.empty()) {
-    return Usage("status [--request IS|IN|IE|IA2|IA3|IA4|IC|plain]");
-  }
-  BYTE reply[kReplySize];
-  DWORD length = 0;
-  const QXRESULT rc = qxLMGetStatus(index, reply, sizeof reply, &length);
-  if (rc != QX_ERR_OK) return Failed("no status from the language monitor", rc);
-  return Decode(options, reply, length);
-}
+void AddMonitorCommands(CLI::App& app, Commands& commands) {
+  auto request = std::make_shared<std::string>("IS");
+  CLI::App* status = commands.Add(
+      app, "status",
+      "The printer's status through its language monitor, each condition in words; exit 4 when the printer "
+      "reports a fault (not ready, deselected, jam, head lever open, out of paper)",
+      Needs::kSpooler, [request](const Context& context) { return Status(context, *request); });
+  status->add_option("--request", *request, "the inquiry: IS IN IE IA2 IA3 IA4 IC, or plain (the monitor's own)")
+      ->check(CLI::IsMember({"IS", "IN", "IE", "IA2", "IA3", "IA4", "IC", "plain"}))
+      ->capture_default_str();
 
-int CmdParseStatus(const Options& options, const std::vector<std::string>& args) {
-  std::string hex;
-  for (const std::string& a : args) hex += a;
-  std::vector<BYTE> bytes;
-  if (args.empty() || !ParseHex(hex, bytes) || bytes.empty()) return Usage("parse-status HEX");
-  return Decode(options, bytes.data(), static_cast<DWORD>(bytes.size()));
-}
+  auto hex = std::make_shared<std::vector<std::string>>();
+  CLI::App* parse = commands.Add(app, "parse-status", "Decode a status reply given in hexadecimal", Needs::kNothing,
+                                 [hex](const Context& context) {
+                                   const std::vector<BYTE> bytes = ParseHex(*hex);
+                                   QX_STATUS_RECORD record;
+                                   return Decode(context, bytes.data(), static_cast<DWORD>(bytes.size()), &record);
+                                 });
+  parse->add_option("HEX", *hex, "the reply's bytes, e.g. 53 30 30 81 00")->required()->check(HexBytes());
 
-int CmdMonitor(const Options& options, const std::vector<std::string>& args) {
-  const char* usage =
-      "lm info|reset|abort|clear-crc|refresh|heartbeat N|heartbeat-rate MS|save-method N|"
-      "wd-setup FLAG FLAG VALUE VALUE|registry KEY VALUE|flash FILE [--verify]";
-  if (args.empty()) return Usage(usage);
-  const std::string& sub = args[0];
-  std::vector<long> numbers;
-  for (size_t i = 1; i < args.size(); ++i) {
-    long v = 0;
-    if (sub != "registry" && sub != "flash" && !ParseNumber(args[i], v)) return Usage(usage);
-    numbers.push_back(v);
+  CLI::App* lm = app.add_subcommand("lm", "The language monitor's information, printer commands and flashing");
+  lm->require_subcommand(1);
+  commands.Add(*lm, "info", "What the monitor reports: printer, port, version, printing, CRC error", Needs::kSpooler,
+               MonitorInfo);
+  struct Plain {
+    const char* name;
+    const char* description;
+    QXRESULT(QXAPI* call)();
+  };
+  for (const Plain& p : {Plain{"reset", "Reset the printer", qxLMResetPrinter},
+                         Plain{"abort", "Abort the document in progress", qxLMAbortDocument},
+                         Plain{"clear-crc", "Clear a flagged CRC error", qxLMClearCRCError},
+                         Plain{"refresh", "Have the spooler reload the monitor", qxLMRefresh}}) {
+    commands.Add(*lm, p.name, p.description, Needs::kSpooler, [p](const Context& context) {
+      WaitNotice notice(MonitorWait(context));
+      return Commanded(context, p.name, p.call());
+    });
   }
-  auto want = [&](size_t n) { return args.size() == n + 1; };
-  if (sub == "info" && want(0)) return MonitorInfo(options);
-  if (sub == "reset" && want(0)) return Done(options, "reset", qxLMResetPrinter());
-  if (sub == "abort" && want(0)) return Done(options, "abort", qxLMAbortDocument());
-  if (sub == "clear-crc" && want(0)) return Done(options, "clear-crc", qxLMClearCRCError());
-  if (sub == "refresh" && want(0)) return Done(options, "refresh", qxLMRefresh());
-  if (sub == "heartbeat" && want(1)) return Done(options, "heartbeat", qxLMSetHeartBeat(numbers[0]));
-  if (sub == "heartbeat-rate" && want(1)) {
-    return Done(options, "heartbeat-rate", qxLMSetHeartBeatRate(numbers[0]));
+  struct Setting {
+    const char* name;
+    const char* description;
+    const char* value;
+    long long high;
+    QXRESULT(QXAPI* call)(LONG);
+  };
+  for (const Setting& s :
+       {Setting{"heartbeat", "Set the monitor's heartbeat", "N", 255, qxLMSetHeartBeat},
+        Setting{"heartbeat-rate", "Set the heartbeat rate", "MS", 2147483647, qxLMSetHeartBeatRate},
+        Setting{"save-method", "Set the spooler save method", "N", 255, qxLMSetSpoolerSaveMethod}}) {
+    auto value = std::make_shared<long long>(0);
+    CLI::App* sub = commands.Add(*lm, s.name, s.description, Needs::kSpooler, [s, value](const Context& context) {
+      WaitNotice notice(MonitorWait(context));
+      return Commanded(context, s.name, s.call(static_cast<LONG>(*value)), *value, std::to_string(*value));
+    });
+    sub->add_option(s.value, *value, std::string("0 to ") + std::to_string(s.high))
+        ->required()
+        ->check(WholeNumber(0, s.high));
   }
-  if (sub == "save-method" && want(1)) {
-    return Done(options, "save-method", qxLMSetSpoolerSaveMethod(numbers[0]));
-  }
-  if (sub == "wd-setup" && want(4)) {
-    return Done(options, "wd-setup",
-                qxLMWDSetup(numbers[0] != 0, numbers[1] != 0, numbers[2], numbers[3]));
-  }
-  if (sub == "registry" && want(2)) {
-    long value = 0;
-    if (!ParseNumber(args[2], value)) return Usage(usage);
-    char text[kTextSize];
-    LONG length = 0;
-    const QXRESULT rc = qxLMSetRegistryKey(args[1].c_str(), value, text, sizeof text, &length);
-    return Done(options, "registry", rc, text);
-  }
-  if (sub == "flash") return Flash(options, args);
-  return Usage(usage);
-}
 
-int CmdRfid(const Options& options, const std::vector<std::string>& args) {
-  std::string hex;
-  for (const std::string& a : args) hex += a;
-  std::vector<BYTE> request;
-  if (args.empty() || !ParseHex(hex, request) || request.empty()) return Usage("rfid HEX");
-  std::vector<BYTE> reply(kRfidReplySize);
-  DWORD length = 0;
-  const QXRESULT rc = qxLMRFIDPrinter(request.data(), static_cast<DWORD>(request.size()), reply.data(),
-                                      static_cast<DWORD>(reply.size()), &length, 0);
-  if (rc != QX_ERR_OK) return Failed("rfid", rc);
-  const size_t shown = length < reply.size() ? length : reply.size();
-  if (options.json) {
-    std::printf("{\"reply\": %s}\n", JsonText(Hex(reply.data(), shown)).c_str());
-  } else {
-    std::printf("%s\n", Hex(reply.data(), shown).c_str());
+  auto wd = std::make_shared<std::array<long long, 4>>();
+  CLI::App* wdSetup = commands.Add(
+      *lm, "wd-setup", "Set up the WD function: two flags (0 or 1), then two values (0 to 255)", Needs::kSpooler,
+      [wd](const Context& context) {
+        const std::array<long long, 4>& v = *wd;
+        WaitNotice notice(MonitorWait(context));
+        const QXRESULT rc = qxLMWDSetup(v[0] != 0, v[1] != 0, static_cast<LONG>(v[2]), static_cast<LONG>(v[3]));
+        return Commanded(context, "wd-setup", rc, v,
+                         std::to_string(v[0]) + " " + std::to_string(v[1]) + " " + std::to_string(v[2]) + " " +
+                             std::to_string(v[3]));
+      });
+  const char* wdNames[] = {"FLAG1", "FLAG2", "VALUE1", "VALUE2"};
+  for (size_t i = 0; i < 4; ++i) {
+    wdSetup->add_option(wdNames[i], (*wd)[i], i < 2 ? "0 or 1" : "0 to 255")
+        ->required()
+        ->check(WholeNumber(0, i < 2 ? 1 : 255));
   }
-  return 0;
-}
 
-int CmdKey(const Options& options, const std::vector<std::string>& args) {
-  long value = 0;
-  if (args.size() != 2 || !ParseNumber(args[1], value)) return Usage("key NAME VALUE");
-  const QXRESULT rc = qxSetPrinterKeyByName(args[0].c_str(), value);
-  if (rc != QX_ERR_OK) return Failed(("key " + args[0]).c_str(), rc);
-  if (options.json) {
-    std::printf("{\"key\": %s, \"value\": %ld}\n", JsonText(args[0]).c_str(), value);
-  } else {
-    std::printf("%s = %ld\n", args[0].c_str(), value);
-  }
-  return 0;
+  auto key = std::make_shared<std::string>();
+  auto keyValue = std::make_shared<long long>(0);
+  CLI::App* registry = commands.Add(*lm, "registry", "Have the monitor write a registry value", Needs::kSpooler,
+                                    [key, keyValue](const Context& context) {
+                                      char text[kTextSize] = {};
+                                      LONG length = 0;
+                                      WaitNotice notice(MonitorWait(context));
+                                      const QXRESULT rc = qxLMSetRegistryKey(key->c_str(), static_cast<LONG>(*keyValue),
+                                                                             text, sizeof text, &length);
+                                      return Commanded(context, *key, rc, *keyValue, std::to_string(*keyValue), text);
+                                    });
+  registry->add_option("KEY", *key, "the value's name")->required();
+  registry->add_option("VALUE", *keyValue, "a 32-bit number")->required()->check(DwordValue());
+
+  auto firmware = std::make_shared<std::string>();
+  auto verify = std::make_shared<bool>(false);
+  CLI::App* flash = commands.Add(
+      *lm, "flash",
+      "Program the printer's flash through the monitor, with a progress bar; with --json, JSON lines: one "
+      "{\"progress\": ...} object per change, then {\"done\": \"flash\", ...} or {\"error\": ...}",
+      Needs::kSpooler, [firmware, verify](const Context& context) { return Flash(context, *firmware, *verify); });
+  flash->add_option("FILE", *firmware, "a firmware image: its first line is \"QXFW <version>\"")
+      ->required()
+      ->check(ReadableFile());
+  flash->add_flag("--verify", *verify, "verify what was written");
+
+  CLI::App* rfid = commands.Add(app, "rfid", "Bytes through the printer's RFID function; shows the reply",
+                                Needs::kSpooler, [hex](const Context& context) { return Rfid(context, *hex); });
+  rfid->add_option("HEX", *hex, "1 to 1024 bytes, e.g. 0a 0b 0c")->required()->check(HexBytes());
+
+  auto keyName = std::make_shared<std::string>();
+  auto value = std::make_shared<long long>(0);
+  CLI::App* keyCommand = commands.Add(
+      app, "key", "Write one of the driver's known settings (AUTOSIZE, BEEPER_CONTROL, ...)", Needs::kSpooler,
+      [keyName, value](const Context& context) { return Key(context, *keyName, *value); });
+  keyCommand->add_option("NAME", *keyName, "the setting's name, in capitals")->required();
+  keyCommand->add_option("VALUE", *value, "a 32-bit number")->required()->check(DwordValue());
 }
 
 }  // namespace qxctl

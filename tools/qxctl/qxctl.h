@@ -1,19 +1,147 @@
-// qxctl: what its commands share.
+// qxctl: what its commands share. Every command reaches the library through
+// its exports alone; a command reports through Emit (its result) or Fail (why
+// it did not get one), so that --json gives exactly one document.
 #pragma once
 
+#include <qxdll.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 namespace qxctl {
 
-struct Options {
-  bool json = false;  // machine-readable output
+using json = nlohmann::ordered_json;  // keys in the order they are written
+
+// Exit codes, as --help and the README state them.
+enum Exit : int {
+  kExitDone = 0,
+  kExitRefused = 1,      // the printer, the spooler or the library said no
+  kExitUsage = 2,        // the command line is wrong
+  kExitNoSpooler = 3,    // no world (POSIX) or no spooler (Windows) answers
+  kExitPrinterFault = 4, // status: the printer reports a fault
 };
 
-// A result code's name, for messages.
-const char* ResultText(unsigned short code);
+// The global options, set before a command runs.
+struct Context {
+  bool json = false;                  // machine-readable output
+  std::string printer;                // --printer: switched to before the command
+  std::optional<uint32_t> timeoutMs;  // --timeout: the pipe time-out for this command
+};
 
-// A text as a JSON string value, quotes included.
-std::string JsonText(std::string_view text);
+// Why a command has no result: a library result code where there is one,
+// else the name of qxctl's own reason (USAGE, NO_SPOOLER, ...).
+struct Failure {
+  int exit = kExitRefused;
+  std::optional<QXRESULT> code;
+  std::string name;
+  std::string message;
+  std::string hint;
+};
+
+// A failure of the library: the code's name from qxResultName.
+Failure LibraryFailure(QXRESULT code, std::string message, std::string hint = "");
+// A failure of the command line (exit 2).
+Failure UsageFailure(std::string message, std::string hint = "");
+
+// Writes one result document (--json) on standard output.
+void Emit(const json& document);
+// Reports a failure, as text on standard error or as the one --json document
+// {"error": {"code", "name", "message", "hint"}} on standard output; returns
+// its exit code.
+int Fail(const Context& context, const Failure& failure);
+
+// A text, or "(none)" for an empty one, for the human-readable tables.
+std::string OrNone(const std::string& text);
+
+// What a command needs before it runs.
+enum class Needs {
+  kNothing,  // no spooler: version, parse-status, sim
+  kSpooler,  // the spooler must answer, and --printer is applied first
+};
+
+// One command: its sub-application of the parser, and what runs once the
+// command line is read.
+struct Command {
+  CLI::App* app;
+  Needs needs;
+  std::function<int(const Context&)> run;
+};
+
+// The commands, as each family adds them.
+class Commands {
+ public:
+  // A command under parent (the main application or a command group).
+  CLI::App* Add(CLI::App& parent, const std::string& name, const std::string& description, Needs needs,
+                std::function<int(const Context&)> run);
+  // The command the parser chose, or null.
+  const Command* Chosen() const;
+
+ private:
+  std::vector<Command> commands_;
+};
+
+void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printers current sheets
+void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs
+void AddMonitorCommands(CLI::App& app, Commands& commands);   // status parse-status lm rfid key
+void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX build's simulated world)
+
+// The failure when no spooler answers, with the build's own hint: the world's
+// folder and how to start one on POSIX, the spooler service on Windows.
+Failure NoSpoolerFailure();
+
+// The current printer as the exports show it: the --printer name once the
+// switch succeeded, else the page-setup default the library chose at load,
+// else the system default; "" when there is none.
+std::string CurrentPrinter(const Context& context);
+
+// Lists the driver's sheets or bins, as qxEnumSheetSizes and qxEnumBins give
+// them: count query, then fill, with entrySize-byte names. A list that grew
+// in between is filled again with the count the fill reported.
+using ListExport = QXRESULT(QXAPI*)(LPSTR, WORD*, LONG*);
+int PrintDriverList(const Context& context, ListExport list, size_t entrySize, const char* what);
+
+// Number checks for the parser, naming the bad token in their message.
+// A whole number from low to high.
+CLI::Validator WholeNumber(long long low, long long high);
+// A size WIDTHxLENGTH in inches, each a finite number above 0.
+CLI::Validator SheetSize();
+// Bytes in hexadecimal, pairs optionally separated by spaces or colons.
+CLI::Validator HexBytes();
+// A file that exists and is not a folder.
+CLI::Validator ReadableFile();
+
+// The size a SheetSize-checked text names.
+void ParseSheetSize(const std::string& text, float* width, float* length);
+// The bytes of HexBytes-checked texts, in order.
+std::vector<BYTE> ParseHex(const std::vector<std::string>& texts);
+// Bytes as "0A 0B 0C".
+std::string Hex(const BYTE* bytes, size_t count);
+// A path made absolute against the working folder, so that whoever opens it
+// (the language monitor runs elsewhere) opens the same file.
+std::string AbsolutePath(const std::string& path);
+
+// The pipe time-out the library uses for this command, in ms.
+uint32_t PipeTimeoutMs(const Context& context);
+
+// Says on standard error what a call waits for once it has waited longer
+// than a second; quiet for a call that returns sooner.
+class WaitNotice {
+ public:
+  explicit WaitNotice(std::string what);
+  ~WaitNotice();
+  WaitNotice(const WaitNotice&) = delete;
+  WaitNotice& operator=(const WaitNotice&) = delete;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace qxctl

@@ -1,197 +1,233 @@
-// qxctl settings and raw printing: orientation, bins, sheet size, the
-// driver's sheet list, raw documents and the current printer's queue.
-#include "settings.h"
-
-#include <qxdll.h>
-
+// qxctl settings and raw printing: sheet size, orientation, bins, raw
+// documents and the current printer's queue.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iterator>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "bypass/raw.h"
-#include "core/state.h"
+#include "qxctl.h"
 
 namespace qxctl {
-
 namespace {
 
-// Reports an export's result: what was done and 0, or what failed and 1.
-int Report(QXRESULT rc, const std::string& done, const std::string& attempt) {
-  if (rc == QX_ERR_OK) {
-    std::printf("%s\n", done.c_str());
-    return 0;
+// A setter's echo: what it set, in words or as {"set": what, "value": value}.
+int Set(const Context& context, const char* what, const json& value, const std::string& words) {
+  if (context.json) {
+    Emit({{"set", what}, {"value", value}});
+  } else {
+    std::printf("%s set to %s\n", what, words.c_str());
   }
-  std::fprintf(stderr, "qxctl: %s: %s (0x%04X)\n", attempt.c_str(), ResultText(rc), rc);
-  return 1;
+  return kExitDone;
 }
 
-// A text fixed in a list entry of size bytes, terminated or not.
-std::string Entry(const char* entry, size_t size) {
-  return std::string(entry, strnlen(entry, size));
+int Sheet(const Context& context, const std::string& size) {
+  float width = 0, length = 0;
+  ParseSheetSize(size, &width, &length);
+  const float askedWidth = width, askedLength = length;
+  const QXRESULT rc = qxSetSheetSize(&width, &length);
+  if (rc != QX_ERR_OK && rc != QX_ERR_SIZE_MISMATCH) {
+    return Fail(context, LibraryFailure(rc, "cannot set the sheet to " + size));
+  }
+  const bool matched = rc == QX_ERR_OK;
+  if (context.json) {
+    Emit({{"set", "sheet"},
+          {"value", {{"width", width}, {"length", length}}},
+          {"asked", {{"width", askedWidth}, {"length", askedLength}}},
+          {"matched", matched}});
+  } else {
+    std::printf("sheet set to %.2f x %.2f in (%s)\n", width, length,
+                matched ? "matched" : "closest; the size asked for is not offered");
+  }
+  return kExitDone;
 }
 
-// Lists a driver's codes and names, as qxEnumBins and qxEnumSheetSizes give
-// them: count query, then fill, with entrySize-byte names. A list that grew
-// in between (the printer added again) is filled again with the count the
-// fill reported.
-using ListExport = QXRESULT(QXAPI*)(LPSTR, WORD*, LONG*);
-int PrintDriverList(const Options& options, ListExport list, size_t entrySize, const char* what) {
-  LONG count = QX_COUNT_QUERY;
-  QXRESULT rc = list(nullptr, nullptr, &count);
-  if (rc != QX_ERR_OK || count < 0) return Report(rc != QX_ERR_OK ? rc : QX_ERR_FAILED, "", what);
-  std::vector<char> names;
-  std::vector<WORD> codes;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    names.assign(size_t(count) * entrySize + 1, '\0');
-    codes.assign(size_t(count) + 1, 0);
-    rc = list(names.data(), codes.data(), &count);
-    if (rc != QX_ERR_BUFFER_SMALL) break;
-  }
-  if (rc != QX_ERR_OK) return Report(rc, "", what);
-  if (options.json) std::printf("[");
-  for (LONG i = 0; i < count; ++i) {
-    const std::string name = Entry(&names[size_t(i) * entrySize], entrySize);
-    if (options.json) {
-      std::printf("%s{\"code\": %u, \"name\": %s}", i ? ", " : "", codes[i], JsonText(name).c_str());
-    } else {
-      std::printf("%5u  %s\n", codes[i], name.c_str());
+int Orientation(const Context& context, const std::string& name) {
+  const SHORT code = name == "portrait" ? QX_ORIENT_PORTRAIT : QX_ORIENT_LANDSCAPE;
+  const QXRESULT rc = qxSetOrientation(code);
+  if (rc != QX_ERR_OK) return Fail(context, LibraryFailure(rc, "cannot set the orientation to " + name));
+  return Set(context, "orientation", name, name);
+}
+
+int Bin(const Context& context, const std::string& name, long long id) {
+  if (!name.empty()) {
+    const QXRESULT rc = qxSetBinByBinName(name.c_str());
+    if (rc != QX_ERR_OK) {
+      return Fail(context, LibraryFailure(rc, "cannot set the bin \"" + name + "\"",
+                                          rc == QX_ERR_BIN_NOT_FOUND ? "names match case and all (qxctl bins)" : ""));
     }
+    return Set(context, "bin", {{"name", name}}, "\"" + name + "\"");
   }
-  if (options.json) std::printf("]\n");
-  return 0;
+  const QXRESULT rc = qxSetBinByBinID(static_cast<SHORT>(id));
+  if (rc != QX_ERR_OK) return Fail(context, LibraryFailure(rc, "cannot set the bin code " + std::to_string(id)));
+  return Set(context, "bin", {{"id", id}}, "code " + std::to_string(id));
+}
+
+int PrintRaw(const Context& context, const std::string& file, const std::string& name) {
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+  if (size < 0) {
+    return Fail(context, {kExitRefused, std::nullopt, "FILE", "'" + file + "' cannot be read", ""});
+  }
+  // One raw document carries at most what a LONG length can say.
+  if (size > std::numeric_limits<LONG>::max()) {
+    return Fail(context, {kExitRefused, std::nullopt, "FILE", "'" + file + "' is too large for one raw document",
+                          "a raw document holds at most 2 GiB"});
+  }
+  std::vector<char> data(static_cast<size_t>(size));
+  in.seekg(0);
+  if (size > 0 && !in.read(data.data(), size)) {
+    return Fail(context, {kExitRefused, std::nullopt, "FILE", "'" + file + "' cannot be read", ""});
+  }
+  const std::string printer = CurrentPrinter(context);
+  if (!qxPrintBypassPrintDocument(name.c_str(), data.data(), static_cast<LONG>(data.size()))) {
+    return Fail(context, {kExitRefused, std::nullopt, "NOT_SPOOLED",
+                          "the spooler did not take the raw document for " + OrNone(printer), ""});
+  }
+  if (context.json) {
+    Emit({{"sent", data.size()}, {"printer", printer}, {"document", name}});
+  } else {
+    std::printf("sent %zu bytes to %s as \"%s\"\n", data.size(), printer.c_str(), name.c_str());
+  }
+  return kExitDone;
+}
+
+// The current printer's queue, read with the spooler's own calls: no export
+// lists jobs. Deleting is done here too, so that the count is known.
+class Queue {
+ public:
+  explicit Queue(const std::string& printer) {
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    if (printer.empty() || !OpenPrinterA(const_cast<LPSTR>(printer.c_str()), &handle_, &defaults)) handle_ = nullptr;
+  }
+  ~Queue() {
+    if (handle_ != nullptr) ClosePrinter(handle_);
+  }
+  Queue(const Queue&) = delete;
+  Queue& operator=(const Queue&) = delete;
+
+  bool open() const { return handle_ != nullptr; }
+  // The jobs as JOB_INFO_1A records in buffer; false when the list cannot be read.
+  bool Read(std::vector<BYTE>& buffer, DWORD* count) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      DWORD needed = 0;
+      *count = 0;
+      if (EnumJobsA(handle_, 0, kMaxJobs, 1, nullptr, 0, &needed, count)) return true;  // no jobs
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+      buffer.assign(needed, 0);
+      if (EnumJobsA(handle_, 0, kMaxJobs, 1, buffer.data(), needed, &needed, count)) return true;
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    }
+    return false;
+  }
+  bool Delete(DWORD id) { return SetJobA(handle_, id, 0, nullptr, JOB_CONTROL_DELETE) != 0; }
+
+ private:
+  static constexpr DWORD kMaxJobs = 1000;
+  HANDLE handle_ = nullptr;
+};
+
+int Jobs(const Context& context, const std::optional<std::string>& deleteName) {
+  const std::string printer = CurrentPrinter(context);
+  Queue queue(printer);
+  if (!queue.open()) {
+    return Fail(context, {kExitRefused, std::nullopt, "NO_PRINTER",
+                          "the queue of " + OrNone(printer) + " cannot be opened", "qxctl printers lists the printers"});
+  }
+  std::vector<BYTE> buffer;
+  DWORD count = 0;
+  if (!queue.Read(buffer, &count)) {
+    return Fail(context, {kExitRefused, std::nullopt, "NO_JOB_LIST", "the job list of " + printer + " cannot be read", ""});
+  }
+  const auto* jobs = reinterpret_cast<const JOB_INFO_1A*>(buffer.data());
+  auto document = [&](DWORD i) { return std::string(jobs[i].pDocument != nullptr ? jobs[i].pDocument : ""); };
+
+  if (deleteName) {
+    unsigned deleted = 0, refused = 0;
+    for (DWORD i = 0; i < count; ++i) {
+      if (document(i) != *deleteName) continue;
+      (queue.Delete(jobs[i].JobId) ? deleted : refused) += 1;
+    }
+    if (refused > 0) {
+      return Fail(context, {kExitRefused, std::nullopt, "DELETE_REFUSED",
+                            "the spooler refused to delete " + std::to_string(refused) + " of the " +
+                                std::to_string(deleted + refused) + " jobs named \"" + *deleteName + "\"",
+                            ""});
+    }
+    if (deleted == 0) {
+      return Fail(context, {kExitRefused, std::nullopt, "NO_SUCH_JOB",
+                            "no job of " + printer + " is named \"" + *deleteName + "\"; nothing deleted",
+                            "qxctl jobs lists the queue; names match case and all"});
+    }
+    if (context.json) {
+      Emit({{"deleted", deleted}, {"document", *deleteName}, {"printer", printer}});
+    } else {
+      std::printf("deleted %u job%s named \"%s\" from %s\n", deleted, deleted == 1 ? "" : "s", deleteName->c_str(),
+                  printer.c_str());
+    }
+    return kExitDone;
+  }
+
+  json list = json::array();
+  for (DWORD i = 0; i < count; ++i) {
+    list.push_back({{"id", jobs[i].JobId}, {"document", document(i)}, {"status", jobs[i].Status}});
+  }
+  if (context.json) {
+    Emit(list);
+    return kExitDone;
+  }
+  for (const json& job : list) {
+    std::printf("%5u  %s\n", job["id"].get<unsigned>(), job["document"].get<std::string>().c_str());
+  }
+  if (list.empty()) std::printf("(no jobs)\n");
+  return kExitDone;
 }
 
 }  // namespace
 
-int CmdOrientation(const Options&, const std::vector<std::string>& args) {
-  if (args.size() != 1 || (args[0] != "portrait" && args[0] != "landscape")) {
-    std::fprintf(stderr, "qxctl: orientation portrait|landscape\n");
-    return 2;
-  }
-  const SHORT code = args[0] == "portrait" ? DMORIENT_PORTRAIT : DMORIENT_LANDSCAPE;
-  return Report(qxSetOrientation(code), "orientation set to " + args[0], "orientation " + args[0]);
-}
+void AddSettingsCommands(CLI::App& app, Commands& commands) {
+  auto size = std::make_shared<std::string>();
+  CLI::App* sheet = commands.Add(
+      app, "sheet", "Make the driver's sheet closest to a size in inches the default paper, e.g. 3.25x6",
+      Needs::kSpooler, [size](const Context& context) { return Sheet(context, *size); });
+  sheet->add_option("SIZE", *size, "WIDTHxLENGTH in inches, each a number above 0")->required()->check(SheetSize());
 
-int CmdBins(const Options& options, const std::vector<std::string>&) {
-  return PrintDriverList(options, qxEnumBins, 24, "bins");
-}
+  auto orientation = std::make_shared<std::string>();
+  CLI::App* orient = commands.Add(app, "orientation", "Set the current printer's orientation", Needs::kSpooler,
+                                  [orientation](const Context& context) { return Orientation(context, *orientation); });
+  orient->add_option("ORIENTATION", *orientation, "portrait or landscape")
+      ->required()
+      ->check(CLI::IsMember({"portrait", "landscape"}));
 
-int CmdBin(const Options&, const std::vector<std::string>& args) {
-  if (args.size() == 2 && args[0] == "--id") {
-    const long id = std::strtol(args[1].c_str(), nullptr, 10);
-    return Report(qxSetBinByBinID(static_cast<SHORT>(id)), "bin set to code " + args[1], "bin code " + args[1]);
-  }
-  if (args.size() != 1) {
-    std::fprintf(stderr, "qxctl: bin NAME | bin --id N\n");
-    return 2;
-  }
-  return Report(qxSetBinByBinName(args[0].c_str()), "bin set to " + args[0], "bin \"" + args[0] + "\"");
-}
+  commands.Add(app, "bins", "The output bins of the current printer's driver", Needs::kSpooler,
+               [](const Context& context) { return PrintDriverList(context, qxEnumBins, QX_BIN_NAME_SIZE, "bins"); });
 
-int CmdSheet(const Options& options, const std::vector<std::string>& args) {
-  float width = 0, length = 0;
-  if (args.size() != 1 || std::sscanf(args[0].c_str(), "%fx%f", &width, &length) != 2) {
-    std::fprintf(stderr, "qxctl: sheet WIDTHxLENGTH (inches, e.g. 3.25x6)\n");
-    return 2;
-  }
-  const QXRESULT rc = qxSetSheetSize(&width, &length);
-  const bool set = rc == QX_ERR_OK || rc == QX_ERR_SIZE_MISMATCH;
-  if (options.json) {
-    std::printf("{\"result\": \"%s\", \"width\": %.2f, \"length\": %.2f, \"matched\": %s}\n", ResultText(rc),
-                width, length, rc == QX_ERR_OK ? "true" : "false");
-  } else if (set) {
-    std::printf("sheet set to %.2f x %.2f in (%s)\n", width, length,
-                rc == QX_ERR_OK ? "matched" : "closest; the size asked for is not offered");
-  } else {
-    std::fprintf(stderr, "qxctl: sheet: %s (0x%04X); closest sheet %.2f x %.2f in\n", ResultText(rc), rc, width,
-                 length);
-  }
-  return set ? 0 : 1;
-}
+  auto binName = std::make_shared<std::string>();
+  auto binId = std::make_shared<long long>(0);
+  CLI::App* bin = commands.Add(app, "bin", "Set the output bin by name (exactly, case included) or by code",
+                               Needs::kSpooler,
+                               [binName, binId](const Context& context) { return Bin(context, *binName, *binId); });
+  CLI::Option* name = bin->add_option("NAME", *binName, "the bin's name, as qxctl bins shows it");
+  CLI::Option* id = bin->add_option("--id", *binId, "the bin's code instead")->check(WholeNumber(1, 32767));
+  name->excludes(id);
+  bin->require_option(1);
 
-int CmdDriverSheets(const Options& options) {
-  return PrintDriverList(options, qxEnumSheetSizes, 64, "driver sheets");
-}
+  auto file = std::make_shared<std::string>();
+  auto document = std::make_shared<std::string>("qxctl raw document");
+  CLI::App* raw = commands.Add(app, "print-raw", "Send a file's bytes to the current printer as a raw document",
+                               Needs::kSpooler,
+                               [file, document](const Context& context) { return PrintRaw(context, *file, *document); });
+  raw->add_option("FILE", *file, "the bytes to send")->required()->check(ReadableFile());
+  raw->add_option("--name", *document, "the document's name in the queue")->capture_default_str();
 
-int CmdPrintRaw(const Options&, const std::vector<std::string>& args) {
-  std::string file, name = "qxctl raw document";
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--name" && i + 1 < args.size()) {
-      name = args[++i];
-    } else if (file.empty()) {
-      file = args[i];
-    } else {
-      file.clear();
-      break;
-    }
-  }
-  if (file.empty()) {
-    std::fprintf(stderr, "qxctl: print-raw FILE [--name DOC]\n");
-    return 2;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "qxctl: %s cannot be read\n", file.c_str());
-    return 1;
-  }
-  const std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!qxPrintBypassPrintDocument(name.c_str(), data.data(), static_cast<LONG>(data.size()))) {
-    std::fprintf(stderr, "qxctl: the spooler did not take the raw document\n");
-    return 1;
-  }
-  std::printf("sent %zu bytes to %s as \"%s\"\n", data.size(), qx::g_state.printerName, name.c_str());
-  return 0;
-}
-
-int CmdJobs(const Options& options, const std::vector<std::string>& args) {
-  if (args.size() == 2 && args[0] == "--delete") {
-    if (!qx::DeletePrintJobs(args[1].c_str())) {
-      std::fprintf(stderr, "qxctl: the job list could not be read\n");
-      return 1;
-    }
-    std::printf("deleted the jobs named \"%s\"\n", args[1].c_str());
-    return 0;
-  }
-  if (!args.empty()) {
-    std::fprintf(stderr, "qxctl: jobs [--delete NAME]\n");
-    return 2;
-  }
-  HANDLE printer = nullptr;
-  PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-  if (!OpenPrinterA(qx::g_state.printerName, &printer, &defaults)) {
-    std::fprintf(stderr, "qxctl: no current printer to ask\n");
-    return 1;
-  }
-  DWORD needed = 0, returned = 0;
-  EnumJobsA(printer, 0, 1000, 1, nullptr, 0, &needed, &returned);
-  std::vector<BYTE> buffer(needed > 0 ? needed : 1);
-  const BOOL ok = needed == 0 || EnumJobsA(printer, 0, 1000, 1, buffer.data(), needed, &needed, &returned);
-  ClosePrinter(printer);
-  if (!ok) {
-    std::fprintf(stderr, "qxctl: the job list could not be read\n");
-    return 1;
-  }
-  const auto* jobs = reinterpret_cast<const JOB_INFO_1A*>(buffer.data());
-  if (options.json) std::printf("[");
-  for (DWORD i = 0; i < (needed ? returned : 0); ++i) {
-    const char* doc = jobs[i].pDocument ? jobs[i].pDocument : "";
-    if (options.json) {
-      std::printf("%s{\"id\": %u, \"document\": %s, \"status\": %u}", i ? ", " : "",
-                  static_cast<unsigned>(jobs[i].JobId), JsonText(doc).c_str(), static_cast<unsigned>(jobs[i].Status));
-    } else {
-      std::printf("%5u  %s\n", static_cast<unsigned>(jobs[i].JobId), doc);
-    }
-  }
-  if (options.json) {
-    std::printf("]\n");
-  } else if (returned == 0) {
-    std::printf("(no jobs)\n");
-  }
-  return 0;
+  auto deleteName = std::make_shared<std::optional<std::string>>();
+  CLI::App* jobs = commands.Add(app, "jobs", "The current printer's queue, or delete the jobs of one name",
+                                Needs::kSpooler,
+                                [deleteName](const Context& context) { return Jobs(context, *deleteName); });
+  jobs->add_option_function<std::string>(
+      "--delete", [deleteName](const std::string& value) { *deleteName = value; },
+      "delete the jobs whose document is named exactly NAME; says how many");
 }
 
 }  // namespace qxctl

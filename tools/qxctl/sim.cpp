@@ -1,9 +1,10 @@
-// qxctl sim: runs a simulated world (qxsimd) in the background for the
-// commands that follow, in the folder every part of the system uses by
-// default ($QX_SIM_DIR, else /tmp/qxsim-<uid>). POSIX side only.
-#include "sim.h"
-
+// qxctl sim, POSIX build only: runs a simulated world (qxsimd) in the
+// background for the commands that follow, in the folder every part of the
+// system uses by default ($QX_SIM_DIR, else /tmp/qxsim-<uid>); and the hint
+// for a command that finds no world there. Windows builds take
+// host_windows.cpp instead.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,9 +13,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "client.h"
+#include "qxctl.h"
 #include "wire.h"
 
 namespace qxctl {
@@ -38,22 +41,48 @@ bool Running(const std::string& dir, nlohmann::json* status) {
   }
 }
 
-int Start(const std::string& dir, const std::string& world) {
+// How long a starting daemon may take to say it serves.
+constexpr int kReadyTimeoutMs = 30000;
+
+// Reads the daemon's readiness line, waiting at most kReadyTimeoutMs; "" when
+// it closed the pipe (it could not start) or said nothing in time.
+std::string ReadReady(int fd) {
+  char line[64] = {};
+  pollfd wait = {fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&wait, 1, kReadyTimeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return "";
+  ssize_t n;
+  do {
+    n = read(fd, line, sizeof line - 1);
+  } while (n < 0 && errno == EINTR);
+  return n > 0 ? std::string(line, static_cast<size_t>(n)) : "";
+}
+
+Failure SimFailure(const std::string& message, const std::string& hint = "") {
+  return {kExitRefused, std::nullopt, "SIM", message, hint};
+}
+
+int Start(const Context& context, const std::string& dir, const std::string& world) {
   if (Running(dir, nullptr)) {
-    std::printf("a world already runs in %s\n", dir.c_str());
-    return 0;
+    if (context.json) {
+      Emit({{"running", true}, {"dir", dir}, {"started", false}});
+    } else {
+      std::printf("a world already runs in %s\n", dir.c_str());
+    }
+    return kExitDone;
   }
   int ready[2];
-  if (pipe(ready) != 0) {
-    std::fprintf(stderr, "qxctl: pipe: %s\n", std::strerror(errno));
-    return 1;
-  }
+  if (pipe(ready) != 0) return Fail(context, SimFailure(std::string("pipe: ") + std::strerror(errno)));
   const std::string daemon = DaemonPath();
   const std::string log = dir + ".log";
   const pid_t pid = fork();
   if (pid < 0) {
-    std::fprintf(stderr, "qxctl: fork: %s\n", std::strerror(errno));
-    return 1;
+    close(ready[0]);
+    close(ready[1]);
+    return Fail(context, SimFailure(std::string("fork: ") + std::strerror(errno)));
   }
   if (pid == 0) {
     // The daemon outlives this command: its own session, no terminal, its
@@ -72,8 +101,8 @@ int Start(const std::string& dir, const std::string& world) {
       execlp(daemon.c_str(), daemon.c_str(), "--dir", dir.c_str(), "--ready-fd", fd.c_str(),
              static_cast<char*>(nullptr));
     } else {
-      execlp(daemon.c_str(), daemon.c_str(), "--dir", dir.c_str(), "--world", world.c_str(),
-             "--ready-fd", fd.c_str(), static_cast<char*>(nullptr));
+      execlp(daemon.c_str(), daemon.c_str(), "--dir", dir.c_str(), "--world", world.c_str(), "--ready-fd",
+             fd.c_str(), static_cast<char*>(nullptr));
     }
     std::fprintf(stderr, "qxctl: cannot run %s: %s\n", daemon.c_str(), std::strerror(errno));
     _exit(127);
@@ -81,83 +110,87 @@ int Start(const std::string& dir, const std::string& world) {
   close(ready[1]);
   // The daemon writes "ready <pid>" once it serves, or closes the pipe by
   // exiting when it cannot start.
-  char line[64] = {};
-  ssize_t n;
-  do {
-    n = read(ready[0], line, sizeof line - 1);
-  } while (n < 0 && errno == EINTR);
+  const std::string line = ReadReady(ready[0]);
   close(ready[0]);
-  if (n <= 0 || std::strncmp(line, "ready ", 6) != 0) {
+  if (line.compare(0, 6, "ready ") != 0) {
+    kill(pid, SIGTERM);  // one that said nothing in time is given up on
     int status = 0;
     waitpid(pid, &status, 0);
-    std::fprintf(stderr, "qxctl: the simulated world did not start (see %s)\n", log.c_str());
-    return 1;
+    return Fail(context, SimFailure("the simulated world did not start", "see " + log));
   }
-  std::printf("simulated world %s runs in %s (pid %d)\n", world.empty() ? "(embedded default)" : world.c_str(),
-              dir.c_str(), static_cast<int>(pid));
-  return 0;
+  const std::string source = world.empty() ? "(embedded default)" : world;
+  if (context.json) {
+    Emit({{"running", true}, {"dir", dir}, {"started", true}, {"world", source}, {"pid", pid}});
+  } else {
+    std::printf("simulated world %s runs in %s (pid %d)\n", source.c_str(), dir.c_str(), static_cast<int>(pid));
+  }
+  return kExitDone;
 }
 
-int Stop(const std::string& dir) {
-  nlohmann::json status;
-  if (!Running(dir, &status)) {
-    std::printf("no world runs in %s\n", dir.c_str());
-    return 0;
+int Stop(const Context& context, const std::string& dir) {
+  if (!Running(dir, nullptr)) {
+    if (context.json) {
+      Emit({{"running", false}, {"dir", dir}, {"stopped", false}});
+    } else {
+      std::printf("no world runs in %s\n", dir.c_str());
+    }
+    return kExitDone;
   }
   try {
     qxsim::ControlClient(dir).Stop();
   } catch (const qxsim::ControlError& e) {
-    std::fprintf(stderr, "qxctl: %s\n", e.what());
-    return 1;
+    return Fail(context, SimFailure(e.what()));
   }
   // The daemon removes its ready marker as its last act.
   const std::string ready = dir + "/" + qxsim::kReadyFile;
   for (int i = 0; i < 500 && access(ready.c_str(), F_OK) == 0; ++i) usleep(10000);
-  std::printf("stopped the world in %s\n", dir.c_str());
-  return 0;
+  if (context.json) {
+    Emit({{"running", false}, {"dir", dir}, {"stopped", true}});
+  } else {
+    std::printf("stopped the world in %s\n", dir.c_str());
+  }
+  return kExitDone;
 }
 
-int Status(const Options& options, const std::string& dir) {
+int Status(const Context& context, const std::string& dir) {
   nlohmann::json status;
-  const bool running = Running(dir, &status);
-  if (options.json) {
-    nlohmann::json out = {{"running", running}, {"dir", dir}};
-    if (running) out["daemon"] = status;
-    std::printf("%s\n", out.dump().c_str());
-    return running ? 0 : 1;
-  }
-  if (!running) {
-    std::printf("no world runs in %s\n", dir.c_str());
-    return 1;
+  if (!Running(dir, &status)) return Fail(context, NoSpoolerFailure());
+  if (context.json) {
+    Emit({{"running", true}, {"dir", dir}, {"daemon", status}});
+    return kExitDone;
   }
   std::printf("world     %s\n", status.value("source", "").c_str());
   std::printf("folder    %s\n", dir.c_str());
   std::printf("pid       %d\n", status.value("pid", 0));
   std::printf("printers  %d\n", status.value("printers", 0));
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace
 
-int CmdSim(const Options& options, const std::vector<std::string>& args) {
-  const std::string dir = qxsim::DefaultDir();
-  const std::string action = args.empty() ? "status" : args[0];
-  if (action == "start") {
-    std::string world;
-    for (size_t i = 1; i < args.size(); ++i) {
-      if (args[i] == "--world" && i + 1 < args.size()) {
-        world = args[++i];
-      } else {
-        std::fprintf(stderr, "qxctl: sim start [--world FILE]\n");
-        return 2;
-      }
-    }
-    return Start(dir, world);
-  }
-  if (action == "stop") return Stop(dir);
-  if (action == "status") return Status(options, dir);
-  std::fprintf(stderr, "qxctl: sim start|stop|status\n");
-  return 2;
+Failure NoSpoolerFailure() {
+  const char* variable = std::getenv("QX_SIM_DIR");
+  const bool set = variable != nullptr && *variable != '\0';
+  return {kExitNoSpooler, std::nullopt, "NO_WORLD",
+          "no simulated world answers in " + qxsim::DefaultDir() +
+              (set ? " (the folder QX_SIM_DIR names)" : " (QX_SIM_DIR is not set)"),
+          "start one with `qxctl sim start`, or set QX_SIM_DIR to the folder of a running world"};
+}
+
+void AddSimCommands(CLI::App& app, Commands& commands) {
+  CLI::App* sim = app.add_subcommand("sim", "Run the simulated world (qxsimd) in the background; POSIX build");
+  sim->require_subcommand(1);
+  auto world = std::make_shared<std::string>();
+  CLI::App* start = commands.Add(*sim, "start", "Start a world in $QX_SIM_DIR, else /tmp/qxsim-<uid>",
+                                 Needs::kNothing, [world](const Context& context) {
+                                   return Start(context, qxsim::DefaultDir(),
+                                                world->empty() ? "" : AbsolutePath(*world));
+                                 });
+  start->add_option("--world", *world, "a world file instead of the embedded default world")->check(ReadableFile());
+  commands.Add(*sim, "stop", "Stop the world", Needs::kNothing,
+               [](const Context& context) { return Stop(context, qxsim::DefaultDir()); });
+  commands.Add(*sim, "status", "Whether a world runs, and which; exit 3 when none does", Needs::kNothing,
+               [](const Context& context) { return Status(context, qxsim::DefaultDir()); });
 }
 
 }  // namespace qxctl

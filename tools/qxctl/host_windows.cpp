@@ -1,0 +1,18 @@
+// qxctl, Windows build only: what differs from the POSIX build. qxctl.exe is
+// a host of qxdll.dll like any other: it cannot look inside the library, and
+// the spooler is the system's own, so there is no simulated world to run.
+#include "inspect.h"
+#include "qxctl.h"
+
+namespace qxctl {
+
+std::optional<LibraryView> InspectLibrary() { return std::nullopt; }
+
+Failure NoSpoolerFailure() {
+  return {kExitNoSpooler, std::nullopt, "NO_SPOOLER", "the print spooler does not answer",
+          "start the Print Spooler service (net start spooler)"};
+}
+
+void AddSimCommands(CLI::App&, Commands&) {}
+
+}  // namespace qxctl

@@ -1,0 +1,119 @@
+// inspect_posix.cpp - INSPECTION ONLY: the POSIX developer build's look
+// inside the library. Compiled only on POSIX, and the one file of qxctl that
+// includes the library's own headers (src/).
+//
+// It reads the state record of the libqxdll.so this process loaded, for what
+// no export shows: the pipe name, the language-monitor-available flag, the
+// ticket sheet table and the driver as the library recorded them. The
+// library hides the record, so it is found as a debugger finds it: by its
+// symbol in the library file's symbol table, its size checked against the
+// layout compiled here. A stripped library, or one whose record differs,
+// gives no view. Nothing is written.
+#include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <qxdll.h>
+
+#include <cstring>
+
+#include "core/state.h"
+#include "inspect.h"
+
+namespace qxctl {
+namespace {
+
+constexpr char kStateSymbol[] = "_ZN2qx7g_stateE";  // qx::g_state
+
+// The symbol's value in the library file at path, or 0: the symbol tables
+// are read within the file's bounds only.
+ElfW(Addr) StateSymbolValue(const char* path) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(Elf64_Ehdr))) {
+    close(fd);
+    return 0;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) return 0;
+  const auto* file = static_cast<const unsigned char*>(map);
+  auto within = [size](uint64_t offset, uint64_t bytes) { return offset <= size && bytes <= size - offset; };
+
+  ElfW(Addr) value = 0;
+  const auto* header = reinterpret_cast<const Elf64_Ehdr*>(file);
+  if (std::memcmp(header->e_ident, ELFMAG, SELFMAG) == 0 && header->e_ident[EI_CLASS] == ELFCLASS64 &&
+      header->e_shentsize == sizeof(Elf64_Shdr) &&
+      within(header->e_shoff, uint64_t{header->e_shnum} * sizeof(Elf64_Shdr))) {
+    const auto* sections = reinterpret_cast<const Elf64_Shdr*>(file + header->e_shoff);
+    for (unsigned i = 0; i < header->e_shnum && value == 0; ++i) {
+      const Elf64_Shdr& symtab = sections[i];
+      if (symtab.sh_type != SHT_SYMTAB || symtab.sh_entsize != sizeof(Elf64_Sym) ||
+          symtab.sh_link >= header->e_shnum) {
+        continue;
+      }
+      const Elf64_Shdr& strtab = sections[symtab.sh_link];
+      if (!within(symtab.sh_offset, symtab.sh_size) || !within(strtab.sh_offset, strtab.sh_size) ||
+          strtab.sh_size < sizeof kStateSymbol) {
+        continue;
+      }
+      const auto* symbols = reinterpret_cast<const Elf64_Sym*>(file + symtab.sh_offset);
+      const char* names = reinterpret_cast<const char*>(file + strtab.sh_offset);
+      for (size_t s = 0; s < symtab.sh_size / sizeof(Elf64_Sym); ++s) {
+        const Elf64_Sym& symbol = symbols[s];
+        if (ELF64_ST_TYPE(symbol.st_info) != STT_OBJECT || symbol.st_size != sizeof(qx::LibraryState) ||
+            symbol.st_name > strtab.sh_size - sizeof kStateSymbol ||
+            std::memcmp(names + symbol.st_name, kStateSymbol, sizeof kStateSymbol) != 0) {
+          continue;
+        }
+        value = symbol.st_value;
+        break;
+      }
+    }
+  }
+  munmap(map, size);
+  return value;
+}
+
+// The loaded library's state record, or null.
+const qx::LibraryState* FindState() {
+  Dl_info info{};
+  link_map* module = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&qxIsNT), &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) == 0 ||
+      info.dli_fname == nullptr || module == nullptr) {
+    return nullptr;
+  }
+  const ElfW(Addr) value = StateSymbolValue(info.dli_fname);
+  if (value == 0) return nullptr;
+  return reinterpret_cast<const qx::LibraryState*>(module->l_addr + value);
+}
+
+std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+}  // namespace
+
+std::optional<LibraryView> InspectLibrary() {
+  const qx::LibraryState* state = FindState();
+  if (state == nullptr) return std::nullopt;
+  LibraryView view;
+  view.driver = Text(state->driverName, sizeof state->driverName);
+  view.pipe = Text(state->pipeName, sizeof state->pipeName);
+  view.monitor = state->lmAvailable != 0;
+  view.pipeTimeoutMs = state->pipeTimeout;
+  view.statusTimeoutMs = state->statusTimeout;
+  const WORD count = state->sheets.count < qx::kMaxTicketSheets ? state->sheets.count : qx::kMaxTicketSheets;
+  for (WORD i = 0; i < count; ++i) {
+    const qx::TicketSheet& s = state->sheets.sheets[i];
+    view.sheets.push_back({Text(s.name, sizeof s.name), s.paperCode, s.widthInches, s.lengthInches,
+                           static_cast<long>(s.widthTenthsMm), static_cast<long>(s.lengthTenthsMm)});
+  }
+  return view;
+}
+
+}  // namespace qxctl
