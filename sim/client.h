@@ -101,6 +101,12 @@ class ControlClient {
   const std::string& dir() const { return dir_; }
 
  private:
+  // Exchange - one request on a connection of its own; the reply's head,
+  // and its binary body when body is given.
+  nlohmann::json Exchange(const nlohmann::json& request, std::optional<std::string>* body) const;
+  // Check - throw ControlError for a reply whose "ok" is false.
+  static void Check(const nlohmann::json& reply);
+
   std::string dir_;
 };
 

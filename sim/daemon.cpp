@@ -16,11 +16,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include <qxwire/devmode.h>
+#include <qxwire/fields.h>
+#include <qxwire/hex.h>
+#include <qxwire/ops.h>
 
 #include "wire.h"
 
@@ -41,11 +47,11 @@ constexpr uint64_t kJobControlCancel = 3;
 constexpr uint64_t kJobControlDelete = 5;
 constexpr const char* kEnvironment = "Windows x64";
 
-// A request that does not have the shape its operation needs.
-class BadRequest : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A request that does not have the shape its operation needs: the wire
+// library's checked reader names the field.
+using BadRequest = qxwire::FieldError;
+using qxwire::FromHex;
+using qxwire::ToHex;
 
 // A spooler request that fails with a Win32 error.
 struct SpoolerError {
@@ -53,46 +59,22 @@ struct SpoolerError {
   std::string message;
 };
 
-const json& Field(const json& request, const char* key) {
-  auto it = request.find(key);
-  if (it == request.end()) throw BadRequest(std::string("\"") + key + "\" is missing");
-  return *it;
-}
+// The checked reader of a request's members.
+qxwire::Fields In(const json& request) { return qxwire::Fields(request, "", qxwire::Dialect::kRequest); }
 
-uint64_t Unsigned(const json& request, const char* key, uint64_t max) {
-  const json& v = Field(request, key);
-  if (!v.is_number_unsigned() && !(v.is_number_integer() && v.get<int64_t>() >= 0)) {
-    throw BadRequest(std::string("\"") + key + "\" must be a non-negative integer");
-  }
-  const uint64_t n = v.get<uint64_t>();
-  if (n > max) throw BadRequest(std::string("\"") + key + "\" is out of range");
-  return n;
-}
+const json& Field(const json& request, const char* key) { return In(request).Need(key); }
 
-std::string Text(const json& request, const char* key, size_t max) {
-  const json& v = Field(request, key);
-  if (!v.is_string()) throw BadRequest(std::string("\"") + key + "\" must be a text");
-  std::string text = v.get<std::string>();
-  if (text.size() > max) throw BadRequest(std::string("\"") + key + "\" is too long");
-  return text;
-}
+uint64_t Unsigned(const json& request, const char* key, uint64_t max) { return In(request).Unsigned(key, max); }
+
+std::string Text(const json& request, const char* key, size_t max) { return In(request).Text(key, "", max, true); }
 
 // A text that may be null or absent.
 std::optional<std::string> OptionalText(const json& request, const char* key, size_t max) {
-  auto it = request.find(key);
-  if (it == request.end() || it->is_null()) return std::nullopt;
-  return Text(request, key, max);
+  return In(request).OptionalText(key, max);
 }
 
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
+// A control request's optional boolean.
+std::optional<bool> OptionalBool(const json& request, const char* key) { return In(request).OptionalBool(key); }
 
 // A printer name folded to lower case, as the spooler matches names.
 std::string Lower(std::string text) {
@@ -102,38 +84,11 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The printer's full device mode as the spooler hands it out.
-std::vector<uint8_t> DevmodeBytes(const Printer& p) {
-  DEVMODEA dm = p.devmode;
-  dm.dmSize = sizeof(DEVMODEA);
-  dm.dmDriverExtra = static_cast<WORD>(p.driver_extra.size());
-  // Sized once, then filled: the record and the driver's private bytes.
-  std::vector<uint8_t> bytes(sizeof dm + p.driver_extra.size());
-  std::memcpy(bytes.data(), &dm, sizeof dm);
-  if (!p.driver_extra.empty()) {
-    std::memcpy(bytes.data() + sizeof dm, p.driver_extra.data(), p.driver_extra.size());
-  }
-  return bytes;
-}
+static_assert(offsetof(DEVMODEA, dmSize) == qxwire::kDevmodeSizeOffset &&
+              offsetof(DEVMODEA, dmDriverExtra) == qxwire::kDevmodeExtraOffset);
 
-bool FromHex(const std::string& text, std::vector<uint8_t>& bytes) {
-  if (text.size() % 2 != 0) return false;
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  bytes.clear();
-  bytes.reserve(text.size() / 2);
-  for (size_t i = 0; i < text.size(); i += 2) {
-    const int hi = digit(text[i]);
-    const int lo = digit(text[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
-  }
-  return true;
-}
+// The printer's full device mode as the spooler hands it out, in wire form.
+std::string DevmodeHex(const Printer& p) { return qxwire::EncodeDevmode(&p.devmode, sizeof p.devmode, p.driver_extra); }
 
 // The printer data value of that name, without regard to case.
 template <class P>
@@ -185,7 +140,7 @@ json PrinterInfo(const Printer& p, bool with_devmode) {
       {"device_not_selected_timeout", p.device_not_selected_timeout},
       {"transmission_retry_timeout", p.transmission_retry_timeout},
   };
-  if (with_devmode) info["devmode"] = ToHex(DevmodeBytes(p));
+  if (with_devmode) info["devmode"] = DevmodeHex(p);
   return info;
 }
 
@@ -233,7 +188,7 @@ void Daemon::set_stop_notifier(void (*notify)(void*), void* context) {
 
 // ---- Spooler service ----------------------------------------------------------
 
-json Daemon::Spooler(const json& request, pid_t peer) {
+Reply Daemon::Spooler(const json& request, const std::optional<std::string>& body, pid_t peer) {
   try {
     if (!request.is_object()) throw BadRequest("a request must be an object");
     json reply;
@@ -242,20 +197,18 @@ json Daemon::Spooler(const json& request, pid_t peer) {
     {
       std::lock_guard<std::mutex> guard(lock_);
       pending_reloads_.clear();
-      reply = SpoolerLocked(request, peer);
+      reply = SpoolerLocked(request, body, peer);
       sync = std::exchange(pending_monitor_sync_, false);
       reloads.swap(pending_reloads_);
     }
     // A printer moved to another port takes its language monitor along.
     if (sync) SyncMonitors(false);
     if (!reloads.empty()) Reloads(std::move(reloads));
-    return reply;
+    return {reply, std::nullopt};
   } catch (const SpoolerError& e) {
-    return {{"error", e.code}, {"message", e.message}};
-  } catch (const BadRequest& e) {
-    return {{"error", ERROR_INVALID_PARAMETER}, {"message", e.what()}};
-  } catch (const std::exception& e) {  // json type errors and allocation failures
-    return {{"error", ERROR_INVALID_PARAMETER}, {"message", e.what()}};
+    return {{{"error", e.code}, {"message", e.message}}, std::nullopt};
+  } catch (const std::exception& e) {  // bad requests, json type errors and allocation failures
+    return {{{"error", ERROR_INVALID_PARAMETER}, {"message", e.what()}}, std::nullopt};
   }
 }
 
@@ -313,7 +266,7 @@ void Daemon::PrintReadyJobsLocked(Printer& p) {
   }
 }
 
-json Daemon::SpoolerLocked(const json& request, pid_t peer) {
+json Daemon::SpoolerLocked(const json& request, const std::optional<std::string>& body, pid_t peer) {
   const std::string op = Text(request, "op", 64);
 
   // The handle a request names. A handle is one only in the process that
@@ -462,12 +415,12 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
     if (const std::optional<std::string> hex = OptionalText(request, "devmode", kMaxRequest)) {
       std::vector<uint8_t> bytes;
       DEVMODEA dm;
-      if (!FromHex(*hex, bytes) || bytes.size() < sizeof dm) {
+      const qxwire::DevmodeCheck check = qxwire::DecodeDevmode(*hex, sizeof dm, bytes);
+      if (check == qxwire::DevmodeCheck::kNotADevmode) {
         throw SpoolerError{ERROR_INVALID_PARAMETER, "not a device mode"};
       }
       std::memcpy(&dm, bytes.data(), sizeof dm);
-      if (dm.dmSize < sizeof dm || size_t{dm.dmSize} + dm.dmDriverExtra != bytes.size() ||
-          dm.dmDriverExtra > kMaxDriverExtra) {
+      if (check != qxwire::DevmodeCheck::kOk || dm.dmDriverExtra > kMaxDriverExtra) {
         throw SpoolerError{ERROR_INVALID_PARAMETER, "the device mode's sizes do not match its bytes"};
       }
       dm.dmSize = sizeof dm;  // a longer public part is cut to the one this spooler knows
@@ -499,7 +452,7 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
     for (const Sheet& s : p.sheets) papers.push_back(s.code);
     json bins = json::array();
     for (const Bin& b : p.bins) bins.push_back(b.code);
-    return {{"error", 0}, {"devmode", ToHex(DevmodeBytes(p))}, {"papers", papers}, {"bins", bins}};
+    return {{"error", 0}, {"devmode", DevmodeHex(p)}, {"papers", papers}, {"bins", bins}};
   }
 
   if (op == "start_doc") {
@@ -544,11 +497,16 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
 
   if (op == "write") {
     auto [h, p] = handle_of(request);
-    const std::string hex = Text(request, "data", kMaxRequest);
+    // The bytes come as the binary body, or in hex as "data".
+    const std::string hex = body ? std::string() : Text(request, "data", kMaxRequest);
     Job& job = spooling(h, p);
     if (p.refuse_write_error != 0) throw SpoolerError{p.refuse_write_error, "the printer refuses the bytes"};
     std::vector<uint8_t> bytes;
-    if (!FromHex(hex, bytes)) throw BadRequest("\"data\" must be hexadecimal digits");
+    if (body) {
+      bytes.assign(body->begin(), body->end());
+    } else if (!FromHex(hex, bytes)) {
+      throw BadRequest("\"data\" must be hexadecimal digits");
+    }
     // A printer with a write limit takes only the first bytes: a short write.
     if (p.write_limit != 0 && bytes.size() > p.write_limit) bytes.resize(p.write_limit);
     if (job.data.size() + bytes.size() > kMaxJobBytes) {
@@ -686,7 +644,7 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
     return {{"error", 0},
             {"sheets", sheets},
             {"bins", bins},
-            {"devmode", ToHex(DevmodeBytes(p))},
+            {"devmode", DevmodeHex(p)},
             {"dependent_files", files}};
   }
 
@@ -701,7 +659,7 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
             {"name", p->name},
             {"port", p->port},
             {"driver", p->driver.name},
-            {"devmode", ToHex(DevmodeBytes(*p))},
+            {"devmode", DevmodeHex(*p)},
             {"sheets", sheets}};
   }
 
@@ -710,18 +668,18 @@ json Daemon::SpoolerLocked(const json& request, pid_t peer) {
 
 // ---- Control API -----------------------------------------------------------------
 
-json Daemon::Control(const json& request) {
+Reply Daemon::Control(const json& request) {
   try {
     if (!request.is_object()) throw BadRequest("a request must be an object");
     const std::string op = Text(request, "op", 64);
     if (op == "monitors" || op == "monitor" || op == "set_monitor" || op == "script_monitor" ||
         op == "monitor_requests" || op == "monitor_state") {
-      return ControlMonitor(request);
+      return {ControlMonitor(request), std::nullopt};
     }
     if (op == "stop") {
       stop_requested_ = true;
       if (notify_stop_ != nullptr) notify_stop_(notify_context_);
-      return Ok();
+      return {Ok(), std::nullopt};
     }
     if (op == "reset") {
       {
@@ -729,26 +687,22 @@ json Daemon::Control(const json& request) {
         world_ = original_;
       }
       SyncMonitors(true);
-      return Ok();
+      return {Ok(), std::nullopt};
     }
     bool monitors_changed = false;
-    json reply;
+    Reply reply;
     {
       std::lock_guard<std::mutex> guard(lock_);
-      reply = ControlWorld(request, monitors_changed);
+      reply.head = ControlWorld(request, monitors_changed, reply.body);
     }
     if (monitors_changed) SyncMonitors(false);
     return reply;
-  } catch (const BadRequest& e) {
-    return Refused(e.what());
-  } catch (const WorldError& e) {
-    return Refused(e.what());
-  } catch (const std::exception& e) {
-    return Refused(e.what());
+  } catch (const std::exception& e) {  // bad requests (a WorldError too), allocation failures
+    return {Refused(e.what()), std::nullopt};
   }
 }
 
-json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
+json Daemon::ControlWorld(const json& request, bool& monitors_changed, std::optional<std::string>& body) {
   const std::string op = Text(request, "op", 64);
 
   auto printer_named = [&](const json& req, const char* key) -> Printer& {
@@ -834,14 +788,16 @@ json Daemon::ControlWorld(const json& request, bool& monitors_changed) {
     const Port* known = world_.FindPort(port);
     if (known == nullptr) throw BadRequest("no port named \"" + port + "\"");
     auto it = world_.received.find(known->name);
-    json reply = {{"ok", true},
-                  {"port", known->name},
-                  {"size", it == world_.received.end() ? 0 : it->second.size()},
-                  {"data", it == world_.received.end() ? std::string() : ToHex(it->second)}};
-    if (auto clear = request.find("clear"); clear != request.end()) {
-      if (!clear->is_boolean()) throw BadRequest("\"clear\" must be true or false");
-      if (clear->get<bool>() && it != world_.received.end()) world_.received.erase(it);
+    const bool clear = OptionalBool(request, "clear").value_or(false);
+    // The bytes as the reply's binary body when asked, else in hex as "data".
+    const bool binary = OptionalBool(request, "binary").value_or(false);
+    json reply = {{"ok", true}, {"port", known->name}, {"size", it == world_.received.end() ? 0 : it->second.size()}};
+    if (binary) {
+      body.emplace(it == world_.received.end() ? std::string() : std::string(it->second.begin(), it->second.end()));
+    } else {
+      reply["data"] = it == world_.received.end() ? std::string() : ToHex(it->second);
     }
+    if (clear && it != world_.received.end()) world_.received.erase(it);
     return reply;
   }
 
@@ -1096,13 +1052,6 @@ void Daemon::Reloads(std::vector<std::pair<std::string, LanguageMonitor::ReloadC
 
 namespace {
 
-// A control request's optional boolean.
-std::optional<bool> OptionalBool(const json& request, const char* key) {
-  auto it = request.find(key);
-  if (it == request.end()) return std::nullopt;
-  if (!it->is_boolean()) throw BadRequest(std::string("\"") + key + "\" must be true or false");
-  return it->get<bool>();
-}
 
 // The settings of a set_monitor request; every key checked first.
 MonitorSettings ParseMonitorSettings(const json& request) {

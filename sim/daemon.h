@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,12 @@
 #include "world.h"
 
 namespace qxsim {
+
+// One reply of a service: its JSON head and, for bulk bytes, a binary body.
+struct Reply {
+  nlohmann::json head;
+  std::optional<std::string> body;
+};
 
 class Daemon : public MonitorHost {
  public:
@@ -40,10 +47,11 @@ class Daemon : public MonitorHost {
   // Stops every monitor (before the daemon goes away).
   void StopMonitors();
 
-  // One request of each service, already parsed; never throws. peer is the
-  // client's process id (printer handles belong to it).
-  nlohmann::json Spooler(const nlohmann::json& request, pid_t peer);
-  nlohmann::json Control(const nlohmann::json& request);
+  // One request of each service, already parsed, with its binary body when
+  // it has one; never throws. peer is the client's process id (printer
+  // handles belong to it).
+  Reply Spooler(const nlohmann::json& request, const std::optional<std::string>& body, pid_t peer);
+  Reply Control(const nlohmann::json& request);
 
   // Set by the control request "stop"; the server loop watches it.
   bool stop_requested() const { return stop_requested_.load(); }
@@ -68,8 +76,9 @@ class Daemon : public MonitorHost {
     bool page = false;  // between StartPagePrinter and EndPagePrinter
   };
 
-  nlohmann::json SpoolerLocked(const nlohmann::json& request, pid_t peer);
-  nlohmann::json ControlWorld(const nlohmann::json& request, bool& monitors_changed);
+  nlohmann::json SpoolerLocked(const nlohmann::json& request, const std::optional<std::string>& body, pid_t peer);
+  nlohmann::json ControlWorld(const nlohmann::json& request, bool& monitors_changed,
+                              std::optional<std::string>& body);
   nlohmann::json ControlMonitor(const nlohmann::json& request);
   nlohmann::json MonitorsJson();
   void ReapHandlesLocked();

@@ -11,12 +11,17 @@
 #include <string>
 #include <vector>
 
+#include <qxwire/hex.h>
+#include <qxwire/ops.h>
+
 #include "client.h"
 #include "wire.h"
 
 namespace {
 
 using nlohmann::json;
+using qxwire::kOp;
+namespace op = qxwire::control;
 
 const char kUsage[] =
     "usage: qxsimctl [--dir DIR] [--json] COMMAND\n"
@@ -110,17 +115,22 @@ uint64_t Number(const std::string& key, const std::string& text, uint64_t max) {
   return n;
 }
 
-// Hex digits of bytes, or a dump of 16 a line for a person.
+// Hex digits of bytes, a space between bytes.
 std::string HexLine(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
+  const std::string hex = qxwire::ToHex(bytes);
   std::string text;
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (!text.empty()) text += ' ';
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    if (i > 0) text += ' ';
+    text.append(hex, i, 2);
   }
   return text;
+}
+
+// The bytes of a hex text from the daemon; what it cannot read stays out.
+std::string Unhex(const json& hex) {
+  std::string bytes;
+  if (!hex.is_string() || !qxwire::FromHex(hex.get_ref<const std::string&>(), bytes)) bytes.clear();
+  return bytes;
 }
 
 std::pair<std::string, std::string> KeyValue(const std::string& arg) {
@@ -171,11 +181,7 @@ void PrintPrinter(const json& p) {
 // What a device received: a hex dump of 16 bytes a line with their text, or
 // the bytes themselves.
 void PrintReceived(const json& reply, bool raw) {
-  const std::string& hex = reply["data"].get_ref<const std::string&>();
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
+  const std::string bytes = Unhex(reply["data"]);
   if (raw) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     return;
@@ -245,10 +251,7 @@ void PrintHuman(const std::string& command, const json& reply) {
   } else if (command == "monitor" && reply.contains("requests")) {
     if (reply["requests"].empty()) std::printf("no requests\n");
     for (const json& r : reply["requests"]) {
-      const std::string& hex = r.get_ref<const std::string&>();
-      std::string bytes;
-      for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-      std::printf("%s\n", HexLine(bytes).c_str());
+      std::printf("%s\n", HexLine(Unhex(r)).c_str());
     }
   } else if (command == "monitor" && reply.contains("monitor") && reply["monitor"].contains("flash")) {
     const json& m = reply["monitor"];
@@ -312,19 +315,19 @@ int main(int argc, char** argv) {
   if (command == "status" || command == "world" || command == "printers" || command == "ports" ||
       command == "devices" || command == "monitors" || command == "reset" || command == "stop") {
     if (args.size() != 1) UsageError("\"" + command + "\" takes no arguments");
-    request = {{"op", command}};
+    request = {{kOp, command}};
   } else if (command == "jobs") {
-    request = {{"op", "jobs"}};
+    request = {{kOp, op::kJobs}};
     if (args.size() > 1) request["printer"] = args[1];
   } else if (command == "printer") {
     need(2);
     if (args.size() == 2 || args[2] == "show") {
-      request = {{"op", "printer"}, {"name", args[1]}};
+      request = {{kOp, op::kPrinter}, {"name", args[1]}};
     } else if (args[2] == "remove") {
-      request = {{"op", "remove_printer"}, {"name", args[1]}};
+      request = {{kOp, op::kRemovePrinter}, {"name", args[1]}};
     } else if (args[2] == "set") {
       need(4);
-      request = {{"op", "set_printer"}, {"name", args[1]}};
+      request = {{kOp, op::kSetPrinter}, {"name", args[1]}};
       for (size_t i = 3; i < args.size(); ++i) {
         auto [key, value] = KeyValue(args[i]);
         if (key == "status" || key == "attributes") {
@@ -359,20 +362,20 @@ int main(int argc, char** argv) {
     }
     json printer = json::parse(text.str(), nullptr, false);
     if (printer.is_discarded()) UsageError(args[1] + ": not valid JSON");
-    request = {{"op", "add_printer"}, {"printer", printer}};
+    request = {{kOp, op::kAddPrinter}, {"printer", printer}};
   } else if (command == "default") {
     need(2);
-    request = {{"op", "set_default"}, {"name", args[1] == "none" ? json(nullptr) : json(args[1])}};
+    request = {{kOp, op::kSetDefault}, {"name", args[1] == "none" ? json(nullptr) : json(args[1])}};
   } else if (command == "job") {
     need(3);
     if (args[1] == "add") {
       need(4);
-      request = {{"op", "add_job"}, {"printer", args[2]}, {"document", args[3]}};
+      request = {{kOp, op::kAddJob}, {"printer", args[2]}, {"document", args[3]}};
     } else if (args[1] == "remove") {
       char* end = nullptr;
       const unsigned long id = std::strtoul(args[2].c_str(), &end, 10);
       if (*end != '\0') UsageError("\"" + args[2] + "\" is not a job id");
-      request = {{"op", "remove_job"}, {"id", id}};
+      request = {{kOp, op::kRemoveJob}, {"id", id}};
     } else {
       UsageError("job: unknown action \"" + args[1] + "\"");
     }
@@ -381,11 +384,11 @@ int main(int argc, char** argv) {
       UsageError("device PORT received takes raw or clear");
     }
     raw_received = args.size() == 4 && args[3] == "raw";
-    request = {{"op", "received"}, {"port", args[1]}, {"clear", args.size() == 4 && args[3] == "clear"}};
+    request = {{kOp, op::kReceived}, {"port", args[1]}, {"clear", args.size() == 4 && args[3] == "clear"}};
   } else if (command == "device") {
     need(4);
     if (args[2] != "set") UsageError("device: unknown action \"" + args[2] + "\"");
-    request = {{"op", "set_device"}, {"port", args[1]}};
+    request = {{kOp, op::kSetDevice}, {"port", args[1]}};
     for (size_t i = 3; i < args.size(); ++i) {
       auto [given, value] = KeyValue(args[i]);
       std::string key = given;
@@ -418,24 +421,24 @@ int main(int argc, char** argv) {
   } else if (command == "monitor") {
     need(3);
     const std::string& action = args[2];
-    request = {{"op", "monitor"}, {"port", args[1]}, {"action", action}};
+    request = {{kOp, op::kMonitor}, {"port", args[1]}, {"action", action}};
     if (action == "busy") {
       need(4);
       if (args[3] != "on" && args[3] != "off") UsageError("busy takes on or off");
       request["busy"] = args[3] == "on";
     } else if (action == "state") {
-      request = {{"op", "monitor_state"}, {"port", args[1]}};
+      request = {{kOp, op::kMonitorState}, {"port", args[1]}};
     } else if (action == "requests") {
       if (args.size() > 4 || (args.size() == 4 && args[3] != "--clear")) UsageError("requests takes --clear");
-      request = {{"op", "monitor_requests"}, {"port", args[1]}, {"clear", args.size() == 4}};
+      request = {{kOp, op::kMonitorRequests}, {"port", args[1]}, {"clear", args.size() == 4}};
     } else if (action == "script") {
       need(4);
       json script = args[3] == "clear" ? json::object() : json::parse(args[3], nullptr, false);
       if (script.is_discarded() || !script.is_object()) UsageError("script takes a JSON object or clear");
-      request = {{"op", "script_monitor"}, {"port", args[1]}, {"script", script}};
+      request = {{kOp, op::kScriptMonitor}, {"port", args[1]}, {"script", script}};
     } else if (action == "set") {
       need(4);
-      request = {{"op", "set_monitor"}, {"port", args[1]}};
+      request = {{kOp, op::kSetMonitor}, {"port", args[1]}};
       for (size_t i = 3; i < args.size(); ++i) {
         auto [given, value] = KeyValue(args[i]);
         std::string key = given;

@@ -157,28 +157,28 @@ void Server::Serve(Connection& connection, pid_t peer) {
   uint64_t deadline = 0;
   const Wait wait = [this, &deadline](int socket, short events) { return WaitFor(socket, events, deadline); };
   try {
-    std::string text;
+    qxwire::Message message;
     for (;;) {
       deadline = qxplat_clock_now_ms() + kIdleLimitMs;
-      const ReadResult got = ReadFrame(fd, text, kMaxRequest, wait);
+      const ReadResult got = qxwire::ReadMessage(fd, message, qxwire::Limits{kMaxRequest, qxwire::kMaxBody}, wait);
       if (got == ReadResult::kTooLarge) {
         deadline = qxplat_clock_now_ms() + kIdleLimitMs;
         WriteFrame(fd, error_reply("request larger than " + std::to_string(kMaxRequest) + " bytes"), wait);
         break;
       }
       if (got != ReadResult::kFrame) break;
-      const nlohmann::json request = nlohmann::json::parse(text, nullptr, false);
-      std::string reply;
+      const nlohmann::json request = nlohmann::json::parse(message.head, nullptr, false);
+      qxwire::Message reply;
       if (request.is_discarded()) {
-        reply = error_reply("the request is not valid JSON");
+        reply.head = error_reply("the request is not valid JSON");
       } else {
-        const nlohmann::json answer =
-            kind == Kind::kSpooler ? daemon_.Spooler(request, peer) : daemon_.Control(request);
+        Reply answer = kind == Kind::kSpooler ? daemon_.Spooler(request, message.body, peer) : daemon_.Control(request);
         // Texts from the world are 8-bit; replace what is not UTF-8 rather than fail.
-        reply = answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        reply.head = answer.head.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        reply.body = std::move(answer.body);
       }
       deadline = qxplat_clock_now_ms() + kIdleLimitMs;
-      if (!WriteFrame(fd, reply, wait)) break;
+      if (!qxwire::WriteMessage(fd, reply, wait)) break;
     }
   } catch (const std::exception&) {
     // Out of memory for one request: only this connection ends.

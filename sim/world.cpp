@@ -7,6 +7,8 @@
 // (a printer's port, the default printer, a device's port) once all is read.
 #include "world.h"
 
+#include <qxwire/hex.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,17 +21,12 @@ namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void Fail(const std::string& path, const std::string& what) {
-  throw WorldError(path + ": " + what);
-}
-
-std::string Join(const std::string& path, const std::string& key) {
-  return path.empty() ? key : path + "." + key;
-}
-
-std::string Index(const std::string& path, size_t i) {
-  return path + "[" + std::to_string(i) + "]";
-}
+using qxwire::Fail;
+using qxwire::Index;
+using qxwire::Join;
+using qxwire::ToHex;
+// The loader reads each object with the wire library's checked reader.
+using Reader = qxwire::Fields;
 
 // ---- Flag words -------------------------------------------------------------
 
@@ -159,122 +156,11 @@ json FlagsToJson(DWORD word, const FlagName (&table)[N]) {
 // ---- Hex --------------------------------------------------------------------
 
 std::vector<uint8_t> ParseHex(const json& value, size_t max_bytes, const std::string& path) {
-  if (!value.is_string()) Fail(path, "must be a text of hexadecimal digits");
-  const std::string text = value.get<std::string>();
-  if (text.size() % 2 != 0) Fail(path, "must have an even number of hexadecimal digits");
-  if (text.size() / 2 > max_bytes) Fail(path, "longer than " + std::to_string(max_bytes) + " bytes");
-  auto digit = [&](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    Fail(path, "holds a character that is not a hexadecimal digit");
-  };
-  std::vector<uint8_t> bytes;
-  bytes.reserve(text.size() / 2);
-  for (size_t i = 0; i < text.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(digit(text[i]) * 16 + digit(text[i + 1])));
-  }
-  return bytes;
+  return Reader::CheckHex(value, path, max_bytes);
 }
-
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
-
-// ---- Object reader -----------------------------------------------------------
-
-// Reads one JSON object; Done() reports the first key nobody asked for.
-class Reader {
- public:
-  Reader(const json& object, std::string path) : object_(object), path_(std::move(path)) {
-    if (!object_.is_object()) Fail(path_.empty() ? "world" : path_, "must be an object");
-  }
-
-  const std::string& path() const { return path_; }
-  std::string At(const std::string& key) const { return Join(path_, key); }
-
-  const json* Find(const std::string& key) {
-    taken_.insert(key);
-    auto it = object_.find(key);
-    return it == object_.end() ? nullptr : &*it;
-  }
-
-  const json& Need(const std::string& key) {
-    const json* v = Find(key);
-    if (v == nullptr || v->is_null()) Fail(At(key), "is required");
-    return *v;
-  }
-
-  std::string Text(const std::string& key, const std::string& fallback, size_t max_length,
-                   bool required = false, bool allow_empty = true) {
-    const json* v = required ? &Need(key) : Find(key);
-    if (v == nullptr || v->is_null()) return fallback;
-    return CheckText(*v, At(key), max_length, allow_empty);
-  }
-
-  int64_t Integer(const std::string& key, int64_t fallback, int64_t lo, int64_t hi,
-                  bool required = false) {
-    const json* v = required ? &Need(key) : Find(key);
-    if (v == nullptr) return fallback;
-    return CheckInteger(*v, At(key), lo, hi);
-  }
-
-  bool Bool(const std::string& key, bool fallback) {
-    const json* v = Find(key);
-    if (v == nullptr) return fallback;
-    if (!v->is_boolean()) Fail(At(key), "must be true or false");
-    return v->get<bool>();
-  }
-
-  void Done() const {
-    for (auto it = object_.begin(); it != object_.end(); ++it) {
-      if (taken_.count(it.key()) == 0) Fail(At(it.key()), "unknown key");
-    }
-  }
-
-  static std::string CheckText(const json& v, const std::string& path, size_t max_length,
-                               bool allow_empty = true) {
-    if (!v.is_string()) Fail(path, "must be a text");
-    std::string text = v.get<std::string>();
-    if (text.size() > max_length) {
-      Fail(path, "longer than " + std::to_string(max_length) + " characters");
-    }
-    if (!allow_empty && text.empty()) Fail(path, "must not be empty");
-    if (text.find('\0') != std::string::npos) Fail(path, "must not contain a zero character");
-    return text;
-  }
-
-  static int64_t CheckInteger(const json& v, const std::string& path, int64_t lo, int64_t hi) {
-    const std::string range = "must be an integer from " + std::to_string(lo) + " to " +
-                              std::to_string(hi);
-    if (v.is_number_unsigned()) {
-      const uint64_t n = v.get<uint64_t>();
-      if (n > static_cast<uint64_t>(hi) || static_cast<int64_t>(n) < lo) Fail(path, range);
-      return static_cast<int64_t>(n);
-    }
-    if (!v.is_number_integer()) Fail(path, range);
-    const int64_t n = v.get<int64_t>();
-    if (n < lo || n > hi) Fail(path, range);
-    return n;
-  }
-
- private:
-  const json& object_;
-  std::string path_;
-  std::set<std::string> taken_;
-};
 
 const json& CheckArray(const json& v, const std::string& path, size_t max_items) {
-  if (!v.is_array()) Fail(path, "must be a list");
-  if (v.size() > max_items) Fail(path, "has more than " + std::to_string(max_items) + " entries");
-  return v;
+  return Reader::CheckArray(v, path, max_items);
 }
 
 // ---- Sections ------------------------------------------------------------------

@@ -19,15 +19,15 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <qxwire/fields.h>
 
 #include "printer.h"
 
 namespace qxsim {
 
-class WorldError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A bad world file or device object: the wire library's checked reader
+// names the place (qxwire/fields.h).
+using WorldError = qxwire::FieldError;
 
 // Limits the loader and the control API enforce; the spooler's records must
 // stay far below them.

@@ -4,15 +4,17 @@
 //
 // Each request opens its own connection to the spooler service socket of the
 // runtime folder, so that a process may switch worlds (tests do) and forked
-// processes share nothing. Frames are a 32-bit big-endian byte count and JSON
-// text, as the daemon's wire.h defines them.
+// processes share nothing. The framing, the folder's names and the codecs are
+// the wire library's (wire/include/qxwire), which the daemon links too.
 #ifndef QX_PLATFORM_SIMLINK_H
 #define QX_PLATFORM_SIMLINK_H
 
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -30,6 +32,10 @@ std::string SimDir();
 // runtime-folder check (runtime_folder.h; a line on standard error says so)
 // or the daemon is not this user's. Leaves the thread's last error alone.
 DWORD SimRequest(const std::string& dir, const nlohmann::json& request, nlohmann::json& reply);
+// The same with bytes that travel as the request's binary body (a
+// document's bytes for "write").
+DWORD SimRequest(const std::string& dir, const nlohmann::json& request, std::string_view body,
+                 nlohmann::json& reply);
 
 // The world's system record (OS version and ANSI code page).
 struct SimSystem {
@@ -46,7 +52,8 @@ struct SimSystem {
 bool SimSystemInfo(SimSystem& out);
 
 // DecodeHex - the bytes of a text of hex digit pairs, as the spooler service
-// sends device modes; false for an odd length or a non-digit.
+// sends device modes; false for an odd length or a non-digit (the wire
+// library's codec).
 bool DecodeHex(const std::string& text, std::vector<uint8_t>& bytes);
 
 }  // namespace qxplat

@@ -28,6 +28,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <qxwire/hex.h>
+#include <qxwire/ops.h>
+
 #include "accounting.h"
 #include "handles.h"
 #include "modules.h"
@@ -38,6 +41,9 @@ namespace qxplat {
 namespace {
 
 using nlohmann::json;
+using qxwire::kOp;
+using qxwire::ToHex;
+namespace spool = qxwire::spool;
 
 // Printer names longer than this are refused before the spooler is asked.
 constexpr size_t kMaxPrinterName = MAX_PATH;
@@ -82,7 +88,7 @@ BOOL WINAPI GetDefaultPrinterA(LPSTR pszBuffer, LPDWORD pcchBuffer) {
     return FALSE;
   }
   json reply;
-  if (!Request({{"op", "get_default_printer"}}, reply)) return FALSE;
+  if (!Request({{kOp, spool::kGetDefaultPrinter}}, reply)) return FALSE;
   const std::string name = TextOr(reply, "name");
   const auto needed = static_cast<DWORD>(std::min<size_t>(name.size() + 1, 0xFFFFFFFFu));
   if (pszBuffer == nullptr || *pcchBuffer < needed) {
@@ -102,18 +108,6 @@ void PutEntry(char* entry, size_t width, const std::string& name) {
   std::memcpy(entry, name.data(), std::min(width, name.size()));
 }
 
-// HexText - bytes as the spooler service takes them (pairs of hex digits).
-std::string HexText(const void* data, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  const auto* b = static_cast<const uint8_t*>(data);
-  std::string text(size * 2, '0');
-  for (size_t i = 0; i < size; ++i) {
-    text[2 * i] = kDigits[b[i] >> 4];
-    text[2 * i + 1] = kDigits[b[i] & 15];
-  }
-  return text;
-}
-
 // A call on a printer handle: the handle, or null with ERROR_INVALID_HANDLE set.
 std::shared_ptr<PrinterHandle> PrinterOf(HANDLE h) {
   auto printer = LookupHandle<PrinterHandle>(h);
@@ -127,6 +121,14 @@ bool HandleRequest(const PrinterHandle& printer, json request, json& reply) {
   return Request(printer.dir(), request, reply);
 }
 
+// The same with bytes that travel as the request's binary body.
+bool HandleRequest(const PrinterHandle& printer, json request, std::string_view body, json& reply) {
+  request["handle"] = printer.id();
+  const DWORD error = SimRequest(printer.dir(), request, body, reply);
+  if (error != 0) SetLastError(error);
+  return error == 0;
+}
+
 // Texts of caller records are bounded before they go on the wire.
 constexpr size_t kMaxRecordText = 4096;
 
@@ -137,8 +139,7 @@ bool PutText(json& request, const char* key, const char* text) {
   return true;
 }
 
-// The largest WritePrinter piece one request carries (hex doubles it; a
-// request is at most 1 MiB).
+// The largest WritePrinter piece one request carries, as its binary body.
 constexpr DWORD kWriteChunk = 256 * 1024;
 
 // UTC Unix time as the SYSTEMTIME of JOB_INFO_1A.Submitted.
@@ -253,7 +254,7 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
   }
   *pcReturned = 0;
   if (!QueryArgumentsValid(PrinterLevelKnown(Level), pPrinterEnum, cbBuf)) return FALSE;
-  json request = {{"op", "enum_printers"}, {"flags", Flags}, {"level", Level}, {"name", nullptr}};
+  json request = {{kOp, spool::kEnumPrinters}, {"flags", Flags}, {"level", Level}, {"name", nullptr}};
   if ((Flags & PRINTER_ENUM_NAME) && Name != nullptr) {
     if (std::strlen(Name) > kMaxPrinterName) {
       SetLastError(ERROR_INVALID_NAME);
@@ -295,7 +296,7 @@ BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAU
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
-  json request = {{"op", "open_printer"},
+  json request = {{kOp, spool::kOpenPrinter},
                   {"name", pPrinterName},
                   {"access", pDefault != nullptr ? pDefault->DesiredAccess : PRINTER_ACCESS_USE},
                   {"datatype", nullptr}};
@@ -327,7 +328,7 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
     return FALSE;
   }
   json reply;
-  SimRequest(printer->dir(), {{"op", "close_printer"}, {"handle", printer->id()}}, reply);
+  SimRequest(printer->dir(), {{kOp, spool::kClosePrinter}, {"handle", printer->id()}}, reply);
   return TRUE;
 }
 
@@ -350,7 +351,7 @@ BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
   }
   if (!QueryArgumentsValid(PrinterLevelKnown(Level), pPrinter, cbBuf)) return FALSE;
   json reply;
-  if (!Request(printer->dir(), {{"op", "get_printer"}, {"handle", printer->id()}, {"level", Level}}, reply)) {
+  if (!Request(printer->dir(), {{kOp, spool::kGetPrinter}, {"handle", printer->id()}, {"level", Level}}, reply)) {
     return FALSE;
   }
   Layout layout(pPrinter, PrinterRecordSize(Level));
@@ -377,7 +378,7 @@ BOOL WINAPI GetPrinterDriverA(HANDLE hPrinter, LPSTR pEnvironment, DWORD Level, 
     return FALSE;
   }
   if (!QueryArgumentsValid(Level >= 1 && Level <= 3, pDriverInfo, cbBuf)) return FALSE;
-  json request = {{"op", "get_printer_driver"}, {"handle", printer->id()}, {"level", Level}, {"environment", nullptr}};
+  json request = {{kOp, spool::kGetPrinterDriver}, {"handle", printer->id()}, {"level", Level}, {"environment", nullptr}};
   if (pEnvironment != nullptr) {
     if (std::strlen(pEnvironment) > kMaxPrinterName) {
       SetLastError(ERROR_INVALID_ENVIRONMENT);
@@ -414,7 +415,7 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
     return -1;
   }
   json reply;
-  if (!Request({{"op", "device_capabilities"}, {"device", pDevice}}, reply)) return -1;
+  if (!Request({{kOp, spool::kDeviceCapabilities}, {"device", pDevice}}, reply)) return -1;
   const json& sheets = Member(reply, "sheets");
   const json& bins = Member(reply, "bins");
   std::vector<uint8_t> bytes;
@@ -524,12 +525,12 @@ BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
   }
   PRINTER_INFO_2A info;
   std::memcpy(&info, pPrinter, sizeof info);
-  json request = {{"op", "set_printer"}, {"level", 2}, {"command", 0}, {"attributes", info.Attributes}};
+  json request = {{kOp, spool::kSetPrinter}, {"level", 2}, {"command", 0}, {"attributes", info.Attributes}};
   if (info.Priority != 0) request["priority"] = info.Priority;  // 0: no priority given
   if (info.pPrinterName != nullptr) {
     // Renames are not supported: the name must be the printer's own.
     json current;
-    if (!HandleRequest(*printer, {{"op", "get_printer"}, {"level", 5}}, current)) return FALSE;
+    if (!HandleRequest(*printer, {{kOp, spool::kGetPrinter}, {"level", 5}}, current)) return FALSE;
     const std::string own = TextOr(Member(current, "printer"), "name");
     if (std::strlen(info.pPrinterName) != own.size() || strncasecmp(info.pPrinterName, own.c_str(), own.size()) != 0) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -549,7 +550,7 @@ BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }
-    request["devmode"] = HexText(info.pDevMode, size_t{head.dmSize} + head.dmDriverExtra);
+    request["devmode"] = ToHex(info.pDevMode, size_t{head.dmSize} + head.dmDriverExtra);
   }
   json reply;
   return HandleRequest(*printer, request, reply) ? TRUE : FALSE;
@@ -581,7 +582,7 @@ LONG WINAPI DocumentPropertiesA(HWND hWnd, HANDLE hPrinter, LPSTR pDeviceName, P
   // merge request of each printer to tests and tools.
   const bool merging = (fMode & DM_IN_BUFFER) && (fMode & DM_OUT_BUFFER) && pDevModeInput != nullptr;
   std::vector<uint8_t> input;
-  json request = {{"op", "document_properties"}};
+  json request = {{kOp, spool::kDocumentProperties}};
   if (merging) {
     DEVMODEA head;
     std::memcpy(&head, pDevModeInput, offsetof(DEVMODEA, dmFields) + sizeof head.dmFields);
@@ -641,7 +642,7 @@ DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
   }
   DOC_INFO_1A doc;
   std::memcpy(&doc, pDocInfo, sizeof doc);
-  json request = {{"op", "start_doc"}, {"document", nullptr}, {"datatype", nullptr}};
+  json request = {{kOp, spool::kStartDoc}, {"document", nullptr}, {"datatype", nullptr}};
   if (!PutText(request, "document", doc.pDocName)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -664,24 +665,24 @@ BOOL DocumentCall(const char* function, HANDLE hPrinter, const char* op) {
   auto printer = PrinterOf(hPrinter);
   if (printer == nullptr) return FALSE;
   json reply;
-  return HandleRequest(*printer, {{"op", op}}, reply) ? TRUE : FALSE;
+  return HandleRequest(*printer, {{kOp, op}}, reply) ? TRUE : FALSE;
 }
 }  // namespace
 
 // StartPagePrinter, EndPagePrinter - page bounds of the document (counted as
 // its pages). No document started: ERROR_SPL_NO_STARTDOC; a document deleted
 // meanwhile: ERROR_PRINT_CANCELLED.
-BOOL WINAPI StartPagePrinter(HANDLE hPrinter) { return DocumentCall("StartPagePrinter", hPrinter, "start_page"); }
-BOOL WINAPI EndPagePrinter(HANDLE hPrinter) { return DocumentCall("EndPagePrinter", hPrinter, "end_page"); }
+BOOL WINAPI StartPagePrinter(HANDLE hPrinter) { return DocumentCall("StartPagePrinter", hPrinter, spool::kStartPage); }
+BOOL WINAPI EndPagePrinter(HANDLE hPrinter) { return DocumentCall("EndPagePrinter", hPrinter, spool::kEndPage); }
 
 // EndDocPrinter - end the document: the job is complete and prints (its
 // bytes go to the device on the printer's port) unless the printer or the
 // job is paused, which keeps it queued. Errors as StartPagePrinter.
-BOOL WINAPI EndDocPrinter(HANDLE hPrinter) { return DocumentCall("EndDocPrinter", hPrinter, "end_doc"); }
+BOOL WINAPI EndDocPrinter(HANDLE hPrinter) { return DocumentCall("EndDocPrinter", hPrinter, spool::kEndDoc); }
 
 // AbortPrinter - delete the document being spooled on the handle; none:
 // ERROR_SPL_NO_STARTDOC.
-BOOL WINAPI AbortPrinter(HANDLE hPrinter) { return DocumentCall("AbortPrinter", hPrinter, "abort"); }
+BOOL WINAPI AbortPrinter(HANDLE hPrinter) { return DocumentCall("AbortPrinter", hPrinter, spool::kAbort); }
 
 // WritePrinter - bytes of the document.
 //   pBuf (in, may be null when cbBuf is 0), pcWritten (out): the bytes
@@ -703,7 +704,8 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWr
   do {
     const DWORD piece = std::min(cbBuf - done, kWriteChunk);
     json reply;
-    if (!HandleRequest(*printer, {{"op", "write"}, {"data", HexText(bytes + done, piece)}}, reply)) return FALSE;
+    const std::string_view data(reinterpret_cast<const char*>(bytes) + done, piece);
+    if (!HandleRequest(*printer, {{kOp, spool::kWrite}}, data, reply)) return FALSE;
     // The spooler may take fewer bytes than it was given: a short write.
     const json& taken = Member(reply, "written");
     const DWORD took = taken.is_number_unsigned() ? std::min<DWORD>(taken.get<DWORD>(), piece) : piece;
@@ -730,7 +732,7 @@ BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
   *pcReturned = 0;
   if (!QueryArgumentsValid(Level == 1, pJob, cbBuf)) return FALSE;
   json reply;
-  if (!HandleRequest(*printer, {{"op", "enum_jobs"}, {"first", FirstJob}, {"count", NoJobs}}, reply)) return FALSE;
+  if (!HandleRequest(*printer, {{kOp, spool::kEnumJobs}, {"first", FirstJob}, {"count", NoJobs}}, reply)) return FALSE;
   const json& jobs = Member(reply, "jobs");
   const size_t count = jobs.is_array() ? jobs.size() : 0;
   Layout layout(pJob, count * sizeof(JOB_INFO_1A));
@@ -776,7 +778,7 @@ BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
     return FALSE;
   }
   json reply;
-  return HandleRequest(*printer, {{"op", "set_job"}, {"job", JobId}, {"command", Command}}, reply) ? TRUE : FALSE;
+  return HandleRequest(*printer, {{kOp, spool::kSetJob}, {"job", JobId}, {"command", Command}}, reply) ? TRUE : FALSE;
 }
 
 // GetPrinterDataA - one printer data value of the printer's driver.
@@ -797,7 +799,7 @@ DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, L
     return ERROR_INVALID_PARAMETER;
   }
   json reply;
-  const DWORD error = SimRequest(printer->dir(), {{"op", "get_printer_data"}, {"handle", printer->id()},
+  const DWORD error = SimRequest(printer->dir(), {{kOp, spool::kGetPrinterData}, {"handle", printer->id()},
                                                   {"value", pValueName}}, reply);
   if (error != ERROR_SUCCESS) return error;
   std::vector<uint8_t> bytes;
@@ -827,8 +829,8 @@ DWORD WINAPI SetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, DWORD Type, LPBY
   }
   json reply;
   return SimRequest(printer->dir(),
-                    {{"op", "set_printer_data"}, {"handle", printer->id()}, {"value", pValueName},
-                     {"type", Type}, {"data", HexText(pData, cbData)}},
+                    {{kOp, spool::kSetPrinterData}, {"handle", printer->id()}, {"value", pValueName},
+                     {"type", Type}, {"data", ToHex(pData, cbData)}},
                     reply);
 }
 

@@ -3,6 +3,10 @@
 // record layouts (see spooler_layout.h).
 #include "spooler_layout.h"
 
+#include <cstddef>
+
+#include <qxwire/devmode.h>
+
 #include "simlink.h"
 
 namespace qxplat {
@@ -11,36 +15,19 @@ using nlohmann::json;
 
 // ---- Reading replies -------------------------------------------------------
 
-const json& Member(const json& j, const char* key) {
-  static const json kNull;
-  if (!j.is_object()) return kNull;
-  auto it = j.find(key);
-  return it == j.end() ? kNull : *it;
-}
-
-DWORD Number(const json& j, const char* key) {
-  const json& v = Member(j, key);
-  return v.is_number_unsigned() ? static_cast<DWORD>(v.get<uint64_t>()) : 0;
-}
-
 LONG Signed(const json& v) { return v.is_number_integer() ? static_cast<LONG>(v.get<int64_t>()) : 0; }
-
-const std::string* Text(const json& j, const char* key) {
-  const json& v = Member(j, key);
-  return v.is_string() ? v.get_ptr<const std::string*>() : nullptr;
-}
 
 std::string TextOr(const json& j, const char* key, const char* fallback) {
   const std::string* t = Text(j, key);
   return t != nullptr ? *t : fallback;
 }
 
+static_assert(offsetof(DEVMODEA, dmSize) == qxwire::kDevmodeSizeOffset &&
+              offsetof(DEVMODEA, dmDriverExtra) == qxwire::kDevmodeExtraOffset);
+
 bool DecodeDevmode(const json& j, const char* key, std::vector<uint8_t>& bytes) {
   const std::string* hex = Text(j, key);
-  if (hex == nullptr || !DecodeHex(*hex, bytes) || bytes.size() < sizeof(DEVMODEA)) return false;
-  DEVMODEA head;
-  std::memcpy(&head, bytes.data(), sizeof head);
-  return size_t{head.dmSize} + head.dmDriverExtra == bytes.size() && head.dmSize >= sizeof(DEVMODEA);
+  return hex != nullptr && qxwire::DecodeDevmode(*hex, sizeof(DEVMODEA), bytes) == qxwire::DevmodeCheck::kOk;
 }
 
 std::vector<std::string> TextList(const json& list) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <qxwire/fields.h>
 
 // The spooler client's own helpers: kept out of the layer's exports.
 #pragma GCC visibility push(hidden)
@@ -28,17 +29,18 @@ namespace qxplat {
 
 // ---- Reading replies -------------------------------------------------------
 
-// Member - j[key]; a null value when j is not an object or has no such member.
-const nlohmann::json& Member(const nlohmann::json& j, const char* key);
+// Member - j[key]; a null value when j is not an object or has no such member
+// (the wire library's lenient reader, as Number and Text below).
+using qxwire::Member;
 
 // Number - an unsigned member as a DWORD; 0 when absent or of another type.
-DWORD Number(const nlohmann::json& j, const char* key);
+inline DWORD Number(const nlohmann::json& j, const char* key) { return qxwire::UnsignedOr(j, key); }
 
 // Signed - an integer value as a LONG; 0 for any other value.
 LONG Signed(const nlohmann::json& v);
 
 // Text - a text member; null when absent or null.
-const std::string* Text(const nlohmann::json& j, const char* key);
+inline const std::string* Text(const nlohmann::json& j, const char* key) { return qxwire::TextOf(j, key); }
 
 // TextOr - a text member, or fallback when there is none.
 std::string TextOr(const nlohmann::json& j, const char* key, const char* fallback = "");
