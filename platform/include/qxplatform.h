@@ -206,6 +206,24 @@ QXPLAT_API int qxplat_set_code_page(uint32_t code_page);
 /* qxplat_reset_code_page - back to 1252 and to following the world. */
 QXPLAT_API void qxplat_reset_code_page(void);
 
+/* ---- Graphics --------------------------------------------------------- */
+
+/* One TextOutA on a device context, as the context recorded it. */
+typedef struct qxplat_text_out {
+  int32_t x, y;
+  uint32_t color;        /* the text colour (COLORREF) */
+  int32_t cell_height;   /* the selected font's cell, by the layer's text metrics */
+  int32_t char_width;
+  char face[32];         /* the selected font's face name */
+  char text[256];        /* the text drawn, cut to 255 characters */
+} qxplat_text_out;
+
+/* qxplat_gdi_text_count - TextOutA calls on hdc since it was created (0 for no context). */
+QXPLAT_API size_t qxplat_gdi_text_count(void *hdc);
+
+/* qxplat_gdi_text - the index-th of them, oldest first; 0, or -1 when there is none. */
+QXPLAT_API int qxplat_gdi_text(void *hdc, size_t index, qxplat_text_out *out);
+
 /* ---- Clock ------------------------------------------------------------ */
 
 /*

@@ -326,4 +326,52 @@ WINGDIAPI int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCa
 QX_END_DECLS
 #define DeviceCapabilities DeviceCapabilitiesA
 
+/* ---- Graphics: device contexts, fonts, text (platform/src/gdi.cpp) ---- */
+
+#define HORZRES 8
+#define VERTRES 10
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
+#define PHYSICALWIDTH 110
+#define PHYSICALHEIGHT 111
+
+#define SYSTEM_FONT 13
+#define DEVICE_DEFAULT_FONT 14
+#define GDI_ERROR 0xFFFFFFFFu
+#define CLR_INVALID 0xFFFFFFFFu
+#define SP_ERROR (-1)
+
+QX_BEGIN_DECLS
+WINGDIAPI HDC WINAPI CreateDCA(LPCSTR pwszDriver, LPCSTR pwszDevice, LPCSTR pszPort, const DEVMODEA *pdm);
+WINGDIAPI BOOL WINAPI DeleteDC(HDC hdc);
+WINGDIAPI int WINAPI GetDeviceCaps(HDC hdc, int index);
+WINGDIAPI HFONT WINAPI CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,
+                                   DWORD bItalic, DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet,
+                                   DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality,
+                                   DWORD iPitchAndFamily, LPCSTR pszFaceName);
+WINGDIAPI HFONT WINAPI CreateFontIndirectA(const LOGFONTA *lplf);
+WINGDIAPI int WINAPI GetObjectA(HANDLE h, int c, LPVOID pv);
+WINGDIAPI HGDIOBJ WINAPI GetStockObject(int i);
+WINGDIAPI HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
+WINGDIAPI BOOL WINAPI DeleteObject(HGDIOBJ ho);
+WINGDIAPI BOOL WINAPI GetTextExtentPointA(HDC hdc, LPCSTR lpString, int c, LPSIZE lpsz);
+WINGDIAPI BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
+WINGDIAPI BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c);
+WINGDIAPI COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
+WINGDIAPI COLORREF WINAPI GetTextColor(HDC hdc);
+WINGDIAPI int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi);
+WINGDIAPI int WINAPI EndDoc(HDC hdc);
+WINGDIAPI int WINAPI AbortDoc(HDC hdc);
+WINGDIAPI int WINAPI StartPage(HDC hdc);
+WINGDIAPI int WINAPI EndPage(HDC hdc);
+QX_END_DECLS
+#define CreateDC CreateDCA
+#define CreateFont CreateFontA
+#define CreateFontIndirect CreateFontIndirectA
+#define GetObject GetObjectA
+#define GetTextExtentPoint GetTextExtentPointA
+#define GetTextExtentPoint32 GetTextExtentPoint32A
+#define TextOut TextOutA
+#define StartDoc StartDocA
+
 #endif /* QX_WINGDI_H */
