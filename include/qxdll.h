@@ -1096,8 +1096,9 @@ QX_EXPORT BOOL QXAPI qxDeleteObject(HGDIOBJ object);
  *   pageSetup (in): its hDevMode is used.
  *   hdc (out): the new device context, owned by the caller (DeleteDC); NULL
  *     on failure.
- * Returns QX_ERR_OK; QX_ERR_NULL_ARG for a null record (nothing stored); or
- * the Windows error code when the device context cannot be created.
+ * Returns QX_ERR_OK; QX_ERR_NULL_ARG for a null record or hdc address
+ * (nothing stored) or a record without a device mode (NULL stored); or the
+ * Windows error code when the device context cannot be created.
  */
 QX_EXPORT QXRESULT QXAPI qxGetHDC(LPPAGESETUPDLGA pageSetup, HDC *hdc);
 
@@ -1115,8 +1116,11 @@ QX_EXPORT QXRESULT QXAPI qxGetHDC(LPPAGESETUPDLGA pageSetup, HDC *hdc);
  *     mask is restored afterwards.
  *   hdc (in/out): a device context already stored there is deleted first;
  *     receives the new one, owned by the caller (DeleteDC), NULL on failure.
- * Returns QX_ERR_OK; QX_ERR_BAD_DATA for another orientation; or the Windows
- * error code when the device context cannot be created.
+ * Returns QX_ERR_OK; QX_ERR_BAD_DATA for another orientation, or a length
+ * that is not a finite number of 0 or more (nothing changed); QX_ERR_NULL_ARG
+ * for a null doc, pageSetup or hdc address, or a record without a device
+ * mode (nothing touched); or the Windows error code when the device context
+ * cannot be created. With no ticket sheets the paper stays as it is.
  */
 QX_EXPORT QXRESULT QXAPI qxMakeDocDC(DWORD orientation, float length, BOOL useBin,
                                      QX_TICKET_DOC *doc, LPPAGESETUPDLGA pageSetup, HDC *hdc);
