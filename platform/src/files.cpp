@@ -5,8 +5,9 @@
 // CreateFileA chooses by path: "\\.\pipe\NAME" goes to the named-pipe area
 // (pipes.cpp); every other path fails with ERROR_FILE_NOT_FOUND until ports,
 // devices and world files are added, each as one more branch of OpenByPath.
-// ReadFile, WriteFile and FlushFileBuffers choose by the accounting kind of
-// the handle's object, each kind one case of a switch.
+// ReadFile, WriteFile and FlushFileBuffers check the arguments every kind
+// shares, then call the operation of the handle's FileObject (handles.h),
+// which each kind implements; any other handle is ERROR_INVALID_HANDLE.
 //
 // I/O is synchronous only: an OVERLAPPED record, or FILE_FLAG_OVERLAPPED at
 // open, is refused with ERROR_INVALID_PARAMETER.
@@ -83,14 +84,9 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     return FailBool(ERROR_INVALID_PARAMETER);
   }
   if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return FailBool(ERROR_NOACCESS);
-  auto object = LookupAnyHandle(hFile);
-  if (object == nullptr) return FailBool(ERROR_INVALID_HANDLE);
-  switch (object->counted_as()) {
-    case QXPLAT_KIND_PIPE:
-      return PipeRead(*object, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
-    default:
-      return FailBool(ERROR_INVALID_HANDLE);
-  }
+  auto file = LookupHandle<FileObject>(hFile);
+  if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  return file->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
 }
 
 // WriteFile - synchronous write; the arguments as for ReadFile. On a message
@@ -103,14 +99,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return FailBool(ERROR_INVALID_PARAMETER);
   }
   if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) return FailBool(ERROR_NOACCESS);
-  auto object = LookupAnyHandle(hFile);
-  if (object == nullptr) return FailBool(ERROR_INVALID_HANDLE);
-  switch (object->counted_as()) {
-    case QXPLAT_KIND_PIPE:
-      return PipeWrite(*object, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
-    default:
-      return FailBool(ERROR_INVALID_HANDLE);
-  }
+  auto file = LookupHandle<FileObject>(hFile);
+  if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  return file->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
 }
 
 // FlushFileBuffers - on a pipe, wait until the other end has read every
@@ -118,14 +109,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 // them); a server instance without a client succeeds at once.
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
   if (FaultPoint({}, "FlushFileBuffers", ERROR_WRITE_FAULT)) return FALSE;
-  auto object = LookupAnyHandle(hFile);
-  if (object == nullptr) return FailBool(ERROR_INVALID_HANDLE);
-  switch (object->counted_as()) {
-    case QXPLAT_KIND_PIPE:
-      return PipeFlush(*object);
-    default:
-      return FailBool(ERROR_INVALID_HANDLE);
-  }
+  auto file = LookupHandle<FileObject>(hFile);
+  if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  return file->Flush();
 }
 
 }  // extern "C"

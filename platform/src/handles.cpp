@@ -1,4 +1,5 @@
-// handles.cpp - POSIX platform layer, internal: the handle table (see handles.h).
+// handles.cpp - POSIX platform layer, internal: the handle table, and the
+// defaults of the file-handle interface (see handles.h).
 #include "handles.h"
 
 #include <cstdint>
@@ -69,6 +70,22 @@ std::shared_ptr<Object> RemoveHandleIf(HANDLE handle, bool (*accept)(const Objec
   }
   CountDown(object->counted_as());
   return object;
+}
+
+BOOL FileObject::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD* returned) {
+  *returned = 0;
+  SetLastError(ERROR_INVALID_FUNCTION);
+  return FALSE;
+}
+
+BOOL FileObject::GetCommTimeouts(COMMTIMEOUTS*) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+BOOL FileObject::SetCommTimeouts(const COMMTIMEOUTS&) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
 }
 
 HANDLE NewHandleValue() {

@@ -12,17 +12,25 @@
 //
 // An area adds a kind of object by deriving from Object:
 //
-//   struct PipeEnd : qxplat::Object {
-//     PipeEnd() : Object(QXPLAT_KIND_PIPE) {}
-//     void OnClose() override { ...disconnect... }
+//   struct MutexObject : qxplat::Object {
+//     MutexObject() : Object(QXPLAT_KIND_KERNEL) {}
 //   };
-//   HANDLE h = qxplat::InsertHandle(std::make_shared<PipeEnd>());
-//   auto pipe = qxplat::LookupHandle<PipeEnd>(h);   // null when not a pipe end
+//   HANDLE h = qxplat::InsertHandle(std::make_shared<MutexObject>());
+//   auto mutex = qxplat::LookupHandle<MutexObject>(h);   // null when not a mutex
+//
+// OnClose() is where a kind releases what a handle holds (a pipe end
+// disconnects there).
 //
 // CloseHandle takes any object whose ClosableByCloseHandle() is true out of
 // the table and runs its OnClose(). Kinds with their own close function
 // (ClosePrinter, DeleteObject, FreeLibrary, RegCloseKey) return false there
 // and use RemoveHandle<T>() instead.
+//
+// A kind of file handle (pipe ends; ports and devices next) derives from
+// FileObject instead, the one interface the file calls dispatch through:
+// ReadFile, WriteFile and FlushFileBuffers call its Read, Write and Flush;
+// device control and the comm time-outs have defaults for kinds without
+// them; CloseHandle runs its OnClose like any other object's.
 #ifndef QX_PLATFORM_HANDLES_H
 #define QX_PLATFORM_HANDLES_H
 
@@ -54,6 +62,33 @@ class Object {
 
  private:
   qxplat_kind counted_as_;
+};
+
+// The operations of a file handle. The dispatchers (files.cpp) have checked
+// the common arguments: no overlapped record, count pointers present and
+// set to 0, buffers present when their size is not 0. Each operation
+// returns TRUE, or FALSE with the last error set.
+class FileObject : public Object {
+ public:
+  using Object::Object;
+
+  // Read - up to size bytes into buffer; *read is what was delivered.
+  virtual BOOL Read(void* buffer, DWORD size, DWORD* read) = 0;
+  // Write - size bytes from data; *written is what was accepted.
+  virtual BOOL Write(const void* data, DWORD size, DWORD* written) = 0;
+  // Flush - wait until what was written has reached its destination.
+  virtual BOOL Flush() = 0;
+
+  // IoControl - one device I/O control code; *returned is the bytes
+  // placed in out. By default the kind has no such control:
+  // ERROR_INVALID_FUNCTION, as Windows answers for a disk file.
+  virtual BOOL IoControl(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size,
+                         DWORD* returned);
+  // GetCommTimeouts, SetCommTimeouts - the comm time-outs of a port. By
+  // default the kind has none: ERROR_INVALID_HANDLE, as Windows answers for
+  // a disk file.
+  virtual BOOL GetCommTimeouts(COMMTIMEOUTS* timeouts);
+  virtual BOOL SetCommTimeouts(const COMMTIMEOUTS& timeouts);
 };
 
 // InsertHandle - add an object under a new handle value.

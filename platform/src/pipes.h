@@ -1,20 +1,15 @@
 // pipes.h - POSIX platform layer, internal: what the file dispatchers
 // (files.cpp) call in the named-pipe area (pipes.cpp).
 //
-// CreateFileA hands a "\\.\pipe\NAME" path to PipeOpen; ReadFile, WriteFile
-// and FlushFileBuffers hand a handle whose object is counted as
-// QXPLAT_KIND_PIPE to PipeRead, PipeWrite and PipeFlush. The dispatchers have
-// checked the common arguments (no overlapped record, count pointers present,
-// buffer present when the size is not 0); these functions set the last error
-// themselves.
+// CreateFileA hands a "\\.\pipe\NAME" path to PipeOpen. ReadFile, WriteFile
+// and FlushFileBuffers reach a pipe end through its FileObject operations
+// (handles.h), like any other kind of file handle.
 #ifndef QX_PLATFORM_PIPES_H
 #define QX_PLATFORM_PIPES_H
 
 #include <windows.h>
 
 #include <string_view>
-
-#include "handles.h"
 
 namespace qxplat {
 
@@ -30,13 +25,6 @@ bool IsPipePath(std::string_view path);
 // ERROR_FILENAME_EXCED_RANGE or ERROR_BAD_PATHNAME (name or runtime folder
 // too long).
 HANDLE PipeOpen(const char* path, DWORD access);
-
-// PipeRead, PipeWrite, PipeFlush - ReadFile, WriteFile and FlushFileBuffers
-// on either end of a pipe. end is the handle's object; a non-pipe object
-// gives ERROR_INVALID_HANDLE.
-BOOL PipeRead(Object& end, void* buffer, DWORD size, DWORD* read);
-BOOL PipeWrite(Object& end, const void* data, DWORD size, DWORD* written);
-BOOL PipeFlush(Object& end);
 
 }  // namespace qxplat
 
