@@ -1,5 +1,6 @@
 // lm.cpp - qxsimd, simulated-world side: the language monitor of one printer
-// port (see lm.h). It serves "\\.\pipe\QXNamedPipe" + port name through the
+// port (see lm.h). Its frames are its own codec (below), independent of the
+// library's, as an independent peer's would be. It serves "\\.\pipe\QXNamedPipe" + port name through the
 // platform layer's Win32 named pipes, as the real monitor does in the
 // spooler, so the library's pipe client meets the same calls and errors.
 //
@@ -9,10 +10,8 @@
 // listen again. The library opens the pipe for each exchange, so this serves
 // many short connections one after another.
 //
-// Frames, both ways: 03, a reserved byte, the payload length (16 bits,
-// big-endian), the command or reply code, the payload, and the 16-bit
-// big-endian sum of every byte before it. A request must be exactly one
-// whole frame with a correct checksum; its reserved byte may hold anything.
+// Frames (lm_frame.h): a request must be exactly one whole frame with a
+// correct checksum; its reserved byte may hold anything.
 //
 // Commands (docs/world.md has the full table with every reply text):
 //
@@ -23,7 +22,8 @@
 //   0x04 print in progress "D" while a printer on the port has a job, else "I"
 //   0x05 / 0x06 / 0x07     heartbeat (1 byte), heartbeat rate (4 bytes LE),
 //                          spooler save method (1 byte): kept
-//   0x09 flash programming "T"/"F" and a firmware file; runs on the clock
+//   0x09 flash programming "T"/"F" and a firmware file: the monitor reads
+//                          the file, the device runs the flash on the clock
 //   0x0A flash progress    "State,Max,Current,PassFail,Note"
 //   0x0B abort document    deletes the oldest job of the port's printers
 //   0x0C registry value    value (4 bytes LE), name, zero: printer data
@@ -52,6 +52,8 @@
 // called with no lock of the monitor held.
 #include "lm.h"
 
+#include "lm_frame.h"
+
 #include <sys/stat.h>
 
 #include <windows.h>
@@ -76,41 +78,11 @@
 namespace qxsim {
 namespace {
 
+using namespace lm;
+
 constexpr const char* kPipePrefix = "\\\\.\\pipe\\QXNamedPipe";
 constexpr DWORD kInstances = 4;
 constexpr DWORD kBufferSize = 4096;
-constexpr size_t kFrameOverhead = 7;
-constexpr size_t kMaxRequest = kFrameOverhead + 0xFFFF;  // the largest frame
-constexpr size_t kMaxReplyPayload = 1024 - kFrameOverhead;
-constexpr uint8_t kLeadByte = 0x03;
-
-// Reply codes besides the echoed command byte.
-constexpr uint8_t kReplyBadFrame = 'B';
-constexpr uint8_t kReplyFailed = 'F';
-constexpr uint8_t kReplyNotSupported = 'N';
-constexpr uint8_t kReplyNoResponse = 'O';
-constexpr uint8_t kReplyTimedOut = 'T';
-constexpr uint8_t kReplyRfidNoResponse = 0x13;
-
-// Commands.
-constexpr uint8_t kPlainStatus = 0x00;
-constexpr uint8_t kStatusInquiry = 0x01;
-constexpr uint8_t kPrinterName = 0x02;
-constexpr uint8_t kPortName = 0x03;
-constexpr uint8_t kPrintInProgress = 0x04;
-constexpr uint8_t kHeartBeat = 0x05;
-constexpr uint8_t kHeartBeatRate = 0x06;
-constexpr uint8_t kSaveMethod = 0x07;
-constexpr uint8_t kVersion = 0x08;
-constexpr uint8_t kProgramFlash = 0x09;
-constexpr uint8_t kFlashProgress = 0x0A;
-constexpr uint8_t kAbortDocument = 0x0B;
-constexpr uint8_t kRegistryValue = 0x0C;
-constexpr uint8_t kGetCrcError = 0x0E;
-constexpr uint8_t kClearCrcError = 0x0F;
-constexpr uint8_t kResetPrinter = 0x10;
-constexpr uint8_t kWdSetup = 0x11;
-constexpr uint8_t kRfid = 0x12;
 
 // The status time-out a request of 0 ms (or command 0x00) stands for: the
 // library's own default.
@@ -120,15 +92,6 @@ constexpr unsigned kRfidTimeOut = 2000;
 constexpr size_t kMaxRfidRequest = 1024;
 constexpr size_t kMaxProgressRequest = 127;
 constexpr size_t kMaxDataName = 259;  // the spooler's limit for printer data names
-constexpr size_t kMaxFirmwareFile = size_t{16} << 20;
-constexpr unsigned kFlashBlock = 512;
-constexpr unsigned kDefaultFlashBlockMs = MonitorCounts::kDefaultFlashBlockMs;
-// Erasing takes as long as writing this many blocks; verifying a quarter of
-// the writing.
-constexpr unsigned kEraseBlocks = 4;
-// A firmware file may name its version in a first line "QXFW <version>".
-constexpr std::string_view kFirmwareHeader = "QXFW ";
-constexpr size_t kMaxFirmwareText = 63;
 // Limits of a reply script: a payload fits a frame; a whole message 1 MiB.
 constexpr size_t kMaxScriptMessage = size_t{1} << 20;
 constexpr size_t kRequestLogBytes = size_t{4} << 20;
@@ -140,112 +103,6 @@ constexpr DWORD kRelistenWait = 5000;
 constexpr auto kHolderNoticed = std::chrono::seconds(5);
 constexpr int kOccupyRounds = 64;
 
-struct Reply {
-  uint8_t code = 0;
-  std::string payload;
-};
-
-// Frame - the bytes of one frame; lead byte and length field as given, the
-// checksum over the bytes sent.
-std::string Frame(uint8_t code, std::string_view payload, uint8_t lead, uint16_t declared,
-                  bool bad_checksum) {
-  std::string frame;
-  frame.reserve(kFrameOverhead + payload.size());
-  frame += static_cast<char>(lead);
-  frame += '\0';
-  frame += static_cast<char>((declared >> 8) & 0xFF);
-  frame += static_cast<char>(declared & 0xFF);
-  frame += static_cast<char>(code);
-  frame += payload;
-  uint16_t sum = 0;
-  for (const char c : frame) sum = static_cast<uint16_t>(sum + static_cast<unsigned char>(c));
-  if (bad_checksum) sum = static_cast<uint16_t>(sum + 1);
-  frame += static_cast<char>(sum >> 8);
-  frame += static_cast<char>(sum & 0xFF);
-  return frame;
-}
-
-// ParseRequest - command and payload of a message that is exactly one frame:
-// lead byte 03, a length that accounts for every byte of the message, and
-// the right checksum. False for anything else.
-bool ParseRequest(std::string_view message, uint8_t* command, std::string_view* payload) {
-  if (message.size() < kFrameOverhead || static_cast<uint8_t>(message[0]) != kLeadByte) {
-    return false;
-  }
-  const size_t length =
-      (static_cast<size_t>(static_cast<uint8_t>(message[2])) << 8) | static_cast<uint8_t>(message[3]);
-  if (message.size() != kFrameOverhead + length) return false;
-  uint16_t sum = 0;
-  for (size_t i = 0; i < 5 + length; ++i) {
-    sum = static_cast<uint16_t>(sum + static_cast<uint8_t>(message[i]));
-  }
-  const uint16_t stated = static_cast<uint16_t>((static_cast<uint8_t>(message[5 + length]) << 8) |
-                                                static_cast<uint8_t>(message[6 + length]));
-  if (sum != stated) return false;
-  *command = static_cast<uint8_t>(message[4]);
-  *payload = message.substr(5, length);
-  return true;
-}
-
-// A reply text: cut to fit the reply payload, then zero-terminated.
-std::string Text(std::string_view text) {
-  std::string payload(text.substr(0, std::min(text.size(), kMaxReplyPayload - 1)));
-  payload += '\0';
-  return payload;
-}
-
-Reply Ok(uint8_t command, std::string_view text) { return {command, Text(text)}; }
-Reply Failed(std::string_view text) { return {kReplyFailed, Text(text)}; }
-
-uint32_t LittleEndian32(std::string_view bytes) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
-  return v;
-}
-
-// The version a firmware file names in its first line, or "".
-std::string FirmwareVersionOf(const std::string& contents) {
-  if (contents.compare(0, kFirmwareHeader.size(), kFirmwareHeader) != 0) return "";
-  const size_t start = kFirmwareHeader.size();
-  size_t end = contents.find_first_of(std::string_view("\r\n\0", 3), start);
-  if (end == std::string::npos) end = contents.size();
-  return contents.substr(start, std::min(end - start, kMaxFirmwareText));
-}
-
-// ReadWholeFile - a firmware file's bytes; false with a reply text.
-bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *error = "FILE NOT FOUND";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!S_ISREG(st.st_mode) || !in) {
-    *error = "FILE NOT READABLE";
-    return false;
-  }
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) {
-    *error = "FILE NOT READABLE";
-    return false;
-  }
-  if (static_cast<uint64_t>(size) > kMaxFirmwareFile) {
-    *error = "FILE TOO LARGE";
-    return false;
-  }
-  if (size == 0) {
-    *error = "FILE EMPTY";
-    return false;
-  }
-  contents->resize(static_cast<size_t>(size));
-  in.seekg(0, std::ios::beg);
-  if (!in.read(contents->data(), size)) {
-    *error = "FILE NOT READABLE";
-    return false;
-  }
-  return true;
-}
 
 enum class SlotState {
   kListening,  // about to call, or in, ConnectNamedPipe
@@ -254,79 +111,12 @@ enum class SlotState {
   kGone,       // its thread has ended
 };
 
-// One flash programming run, laid out on the virtual clock when it starts.
-struct FlashRun {
-  bool started = false;
-  uint64_t start_ms = 0;
-  unsigned block_ms = kDefaultFlashBlockMs;
-  unsigned blocks = 0;
-  bool verify = false;
-  std::string failure;       // the printer fails the run once erased: why
-  std::string new_firmware;  // the version the file names
-  bool firmware_given = false;  // new_firmware has gone to the host
-  std::string file;
-};
-
-FlashProgress ProgressAt(const FlashRun& run, uint64_t now) {
-  using State = FlashProgress::State;
-  FlashProgress p;
-  p.file = run.file;
-  if (!run.started) {
-    p.note = "Idle";
-    return p;
-  }
-  p.max = run.blocks;
-  const uint64_t block = run.block_ms;
-  const uint64_t erase = kEraseBlocks * block;
-  const uint64_t write = run.blocks * block;
-  const uint64_t verify = run.verify ? (write + 3) / 4 : 0;
-  const uint64_t elapsed = now - run.start_ms;
-  if (elapsed < erase) {
-    p.state = State::kErasing;
-    p.note = "Erasing";
-  } else if (!run.failure.empty()) {
-    p.state = State::kFailed;
-    p.pass = false;
-    p.note = run.failure;
-  } else if (elapsed < erase + write) {
-    p.state = State::kWriting;
-    p.current = static_cast<unsigned>(block == 0 ? run.blocks : (elapsed - erase) / block);
-    p.note = "Writing";
-  } else if (elapsed < erase + write + verify) {
-    p.state = State::kVerifying;
-    p.current = run.blocks;
-    p.note = "Verifying";
-  } else {
-    p.state = State::kDone;
-    p.current = run.blocks;
-    p.note = "Done";
-  }
-  return p;
-}
-
-bool Running(FlashProgress::State s) {
-  return s == FlashProgress::State::kErasing || s == FlashProgress::State::kWriting ||
-         s == FlashProgress::State::kVerifying;
-}
-
 bool ScriptIsEmpty(const ReplyScript& s) {
   return !s.reply_code && !s.payload && !s.bad_checksum && !s.lead_byte && !s.declared_length &&
          !s.reply_size && s.delay_ms == 0;
 }
 
 }  // namespace
-
-const char* FlashStateName(FlashProgress::State state) {
-  switch (state) {
-    case FlashProgress::State::kIdle: return "idle";
-    case FlashProgress::State::kErasing: return "erasing";
-    case FlashProgress::State::kWriting: return "writing";
-    case FlashProgress::State::kVerifying: return "verifying";
-    case FlashProgress::State::kDone: return "done";
-    case FlashProgress::State::kFailed: return "failed";
-  }
-  return "?";
-}
 
 struct LanguageMonitor::Impl : MonitorCounts {
   struct Slot {
@@ -340,6 +130,10 @@ struct LanguageMonitor::Impl : MonitorCounts {
       : info(std::move(monitor)), pipe_name(kPipePrefix + info.port), host(world) {
     reload_on_devmode = info.reload_on_devmode;
     reload_on_job = info.reload_on_job;
+    if (host == nullptr) {
+      own_device = std::make_shared<DeviceEmulator>(info.port);
+      own_device->Attach(Device{});
+    }
   }
 
   // Serve - one instance's thread: listen, answer a client, disconnect, again.
@@ -438,7 +232,8 @@ struct LanguageMonitor::Impl : MonitorCounts {
     std::string_view payload;
     if (!ParseRequest(message, &code, &payload)) return {kReplyBadFrame, {}};
     *command = code;
-    DeliverFirmware(qxplat_clock_now_ms());
+    // A flash run done by now has restarted the printer with its firmware.
+    if (const auto device = DeviceOfPort()) device->Settle(qxplat_clock_now_ms());
     switch (code) {
       case kPlainStatus:
         return Status(code, 0, std::string_view("\x1b" "IS", 3));
@@ -513,46 +308,40 @@ struct LanguageMonitor::Impl : MonitorCounts {
     }
   }
 
-  // The printer on the port as it stands; a monitor without a world has an
-  // idle printer of its own.
-  bool Printer(PrinterState* state) {
-    if (host == nullptr) {
-      *state = PrinterState{};
-      return true;
-    }
-    return host->PrinterOn(info.port, state);
+  // The device on the port; a monitor without a world has an idle printer
+  // of its own.
+  std::shared_ptr<DeviceEmulator> DeviceOfPort() const {
+    return host == nullptr ? own_device : host->DeviceOn(info.port);
   }
 
   // Status - pass an inquiry to the printer and wait for its answer, at most
   // timeout virtual ms (0: the default).
   Reply Status(uint8_t code, unsigned timeout, std::string_view inquiry) {
     if (timeout == 0) timeout = kDefaultStatusTimeOut;
-    PrinterState printer;
-    std::optional<std::string> answer;
-    if (Printer(&printer)) answer = AnswerInquiry(printer, inquiry);
-    if (!answer) {
+    const auto device = DeviceOfPort();
+    const DeviceEmulator::Answer answer = device ? device->Inquire(inquiry) : DeviceEmulator::Answer{};
+    if (!answer.bytes) {
       WaitVirtual(timeout);
       return {kReplyNoResponse, {}};
     }
-    if (printer.reply_delay_ms > timeout) {
+    if (answer.delay_ms > timeout) {
       WaitVirtual(timeout);
       return {kReplyTimedOut, {}};
     }
-    if (!WaitVirtual(printer.reply_delay_ms)) return {kReplyNoResponse, {}};
-    return {code, *answer};
+    if (!WaitVirtual(answer.delay_ms)) return {kReplyNoResponse, {}};
+    return {code, *answer.bytes};
   }
 
   Reply Rfid(uint8_t code, std::string_view request) {
     if (request.empty() || request.size() > kMaxRfidRequest) return Failed("BAD LENGTH");
-    PrinterState printer;
-    std::optional<std::string> answer;
-    if (Printer(&printer)) answer = AnswerRfid(printer, request);
-    if (!answer || printer.reply_delay_ms > kRfidTimeOut) {
+    const auto device = DeviceOfPort();
+    const DeviceEmulator::Answer answer = device ? device->Rfid(request) : DeviceEmulator::Answer{};
+    if (!answer.bytes || answer.delay_ms > kRfidTimeOut) {
       WaitVirtual(kRfidTimeOut);
       return {kReplyRfidNoResponse, {}};
     }
-    if (!WaitVirtual(printer.reply_delay_ms)) return {kReplyRfidNoResponse, {}};
-    return {code, *answer};
+    if (!WaitVirtual(answer.delay_ms)) return {kReplyRfidNoResponse, {}};
+    return {code, *answer.bytes};
   }
 
   Reply RegistryValue(uint8_t code, std::string_view payload) {
@@ -574,66 +363,40 @@ struct LanguageMonitor::Impl : MonitorCounts {
     return Ok(code, "REGISTRY KEY SET");
   }
 
+  // ProgramFlash - read the firmware file and hand it to the device, which
+  // runs the flash on the clock.
   Reply ProgramFlash(uint8_t code, std::string_view payload) {
     if (payload.size() < 2 || (payload[0] != 'T' && payload[0] != 'F')) return Failed("BAD FLASH REQUEST");
     std::string file(payload.substr(1));
     if (!file.empty() && file.back() == '\0') file.pop_back();  // a terminator sent along
     if (file.empty() || file.find('\0') != std::string::npos) return Failed("BAD FLASH REQUEST");
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      if (Running(ProgressAt(flash, qxplat_clock_now_ms()).state)) return Failed("FLASH BUSY");
-    }
-    PrinterState printer;
-    if (!Printer(&printer)) return Failed("NO PRINTER");
+    const auto device = DeviceOfPort();
+    if (device != nullptr && device->FlashRunning(qxplat_clock_now_ms())) return Failed("FLASH BUSY");
+    if (device == nullptr || !device->attached()) return Failed("NO PRINTER");
     std::string contents;
     std::string error;
     if (!ReadWholeFile(file, &contents, &error)) return Failed(error);
-    FlashRun run;
-    run.started = true;
-    run.blocks = static_cast<unsigned>((contents.size() + kFlashBlock - 1) / kFlashBlock);
-    run.verify = payload[0] == 'T';
-    run.file = file;
-    run.new_firmware = FirmwareVersionOf(contents);
-    if (HasFault(printer, "not_responding")) {
-      run.failure = "Printer not responding";
-    } else if (HasFault(printer, "refuse_firmware")) {
-      run.failure = "Refused by printer";
+    unsigned block_ms;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      block_ms = flash_block_ms;
     }
-    std::lock_guard<std::mutex> guard(lock);
-    if (Running(ProgressAt(flash, qxplat_clock_now_ms()).state)) return Failed("FLASH BUSY");
-    run.block_ms = flash_block_ms;
-    run.start_ms = qxplat_clock_now_ms();
-    flash = std::move(run);
+    const std::string refused =
+        device->StartFlash(contents, payload[0] == 'T', block_ms, file, qxplat_clock_now_ms());
+    if (!refused.empty()) return Failed(refused);
     return Ok(code, "FLASH STARTED");
   }
 
   Reply Progress(uint8_t code, std::string_view request) {
     if (request.size() > kMaxProgressRequest) return Failed("REQUEST TOO LONG");
-    FlashProgress p;
     const uint64_t now = qxplat_clock_now_ms();
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      p = ProgressAt(flash, now);
-    }
-    DeliverFirmware(now);  // a run reported done has its firmware in the device
+    const auto device = DeviceOfPort();
+    const FlashProgress p = device ? device->Progress(now) : ProgressAt(FlashRun{}, now);
+    if (device) device->Settle(now);  // a run reported done has its firmware in the device
     char text[160];
     std::snprintf(text, sizeof text, "%d,%u,%u,%c,%s", static_cast<int>(p.state), p.max, p.current,
                   p.pass ? 'P' : 'F', p.note.c_str());
     return Ok(code, text);
-  }
-
-  // DeliverFirmware - a finished run's firmware version goes to the device
-  // with the first request after the run is done (as of now).
-  void DeliverFirmware(uint64_t now) {
-    std::string version;
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      if (flash.firmware_given || flash.new_firmware.empty()) return;
-      if (ProgressAt(flash, now).state != FlashProgress::State::kDone) return;
-      flash.firmware_given = true;
-      version = flash.new_firmware;
-    }
-    if (host != nullptr) host->SetFirmware(info.port, version);
   }
 
   // Shape - the reply message: the reply as a frame, changed by the script
@@ -765,7 +528,7 @@ struct LanguageMonitor::Impl : MonitorCounts {
   unsigned script_used = 0;
   std::deque<std::string> requests;
   size_t logged_bytes = 0;  // of requests
-  FlashRun flash;
+  std::shared_ptr<DeviceEmulator> own_device;  // without a host: an idle printer of its own
   // Changed only under control, while no serving thread runs:
   std::vector<std::unique_ptr<Slot>> slots;
   std::vector<HANDLE> holders;  // client handles that keep instances taken while busy
@@ -912,6 +675,10 @@ std::vector<std::string> LanguageMonitor::Requests(bool clear) {
 
 MonitorSnapshot LanguageMonitor::Snapshot() const {
   const Impl& m = *impl_;
+  // The host is asked with no lock of the monitor held.
+  const auto device = m.DeviceOfPort();
+  const uint64_t now = qxplat_clock_now_ms();
+  const FlashProgress flash = device ? device->Progress(now) : ProgressAt(FlashRun{}, now);
   std::lock_guard<std::mutex> guard(m.lock);
   MonitorSnapshot s;
   s.info = m.info;
@@ -920,7 +687,7 @@ MonitorSnapshot LanguageMonitor::Snapshot() const {
   static_cast<MonitorCounts&>(s) = m;
   s.running = m.running;
   s.busy = m.busy;
-  s.flash = ProgressAt(m.flash, qxplat_clock_now_ms());
+  s.flash = flash;
   return s;
 }
 

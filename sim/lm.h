@@ -1,8 +1,13 @@
-// qxsimd: the language monitor of one printer port. It serves the named pipe
-// "\\.\pipe\QXNamedPipe" + port name on its own threads and answers one reply
-// frame for every request frame: the whole command table, with the printer
-// emulator (printer.h) behind it and the world reached through a
-// MonitorHost. docs/world.md lists the commands, their replies and texts.
+// lm.h - qxsimd, simulated-world side: the language monitor of one printer
+// port. It serves the named pipe "\\.\pipe\QXNamedPipe" + port name on its
+// own threads and answers one reply frame for every request frame: the whole
+// command table, with the port's device emulator (device/device.h) behind it
+// and the world reached through a MonitorHost. docs/world.md lists the
+// commands, their replies and texts.
+//
+// Its frame codec is its own, not the wire library's: the monitor is an
+// independent peer of the library's pipe client, as a real printer's
+// monitor is, so that the two sides never share a mistake.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "printer.h"
+#include "device.h"
 
 namespace qxsim {
 
@@ -29,8 +34,8 @@ struct MonitorInfo {
 class MonitorHost {
  public:
   virtual ~MonitorHost() = default;
-  // The emulated printer on port; false when no device is attached there.
-  virtual bool PrinterOn(const std::string& port, PrinterState* state) = 0;
+  // The device emulator on port; null when the world has no such port.
+  virtual std::shared_ptr<DeviceEmulator> DeviceOn(const std::string& port) = 0;
   // Whether a printer on port has a job queued or being spooled.
   virtual bool JobInProgress(const std::string& port) = 0;
   // Deletes the oldest job of the printers on port; false when there is none.
@@ -40,8 +45,6 @@ class MonitorHost {
   // false with a short reason in *error.
   virtual bool WriteDataValue(const std::string& printer, const std::string& name, uint32_t value,
                               std::string* error) = 0;
-  // The firmware text of the device on port after a flash run.
-  virtual void SetFirmware(const std::string& port, const std::string& firmware) = 0;
 };
 
 // Settings changed through the control API; the fields left empty stay.
@@ -66,21 +69,10 @@ struct ReplyScript {
   unsigned times = 0;                      // replies it applies to; 0 until cleared
 };
 
-// Flash programming, as command 0x0A reports it.
-struct FlashProgress {
-  enum class State { kIdle = 0, kErasing = 1, kWriting = 2, kVerifying = 3, kDone = 4, kFailed = 5 };
-  State state = State::kIdle;
-  unsigned max = 0;      // blocks to write
-  unsigned current = 0;  // blocks written
-  bool pass = true;
-  std::string note;  // no commas
-  std::string file;  // the firmware file of the latest run
-};
-
 // A monitor's settings and counts, as the printer commands and the control
 // API leave them.
 struct MonitorCounts {
-  static constexpr unsigned kDefaultFlashBlockMs = 20;
+  static constexpr unsigned kDefaultFlashBlockMs = FlashRun::kDefaultBlockMs;
   bool crc_error = false;
   unsigned reply_delay_ms = 0;
   unsigned flash_block_ms = kDefaultFlashBlockMs;
@@ -99,16 +91,13 @@ struct MonitorSnapshot : MonitorCounts {
   MonitorInfo info;
   bool running = false;
   bool busy = false;
-  FlashProgress flash;
+  FlashProgress flash;  // the latest flash run of the port's device
 };
-
-// FlashStateName - "idle", "erasing", "writing", "verifying", "done", "failed".
-const char* FlashStateName(FlashProgress::State state);
 
 class LanguageMonitor {
  public:
-  // host: the world, or null for a monitor on its own (an idle printer with
-  // status word 0, no jobs, no printer data).
+  // host: the world, or null for a monitor on its own (with a device of its
+  // own: an idle printer with status word 0; no jobs, no printer data).
   explicit LanguageMonitor(MonitorInfo info, MonitorHost* host = nullptr);
   ~LanguageMonitor();  // stops the monitor
   LanguageMonitor(const LanguageMonitor&) = delete;

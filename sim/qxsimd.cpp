@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
   {
     qxsim::Daemon daemon(std::move(world), source, dir);
     daemon.set_stop_notifier(WakeForStop, nullptr);
-    qxsim::Server server(daemon, dir);
+    qxsim::Server server(dir, daemon.Listeners());
     std::string error;
     if (!server.Listen(error)) {
       std::fprintf(stderr, "qxsimd: %s\n", error.c_str());
@@ -321,7 +321,7 @@ int main(int argc, char** argv) {
         [[maybe_unused]] const ssize_t n = write(ready_fd, line.data(), line.size());
         close(ready_fd);
       }
-      server.Run(wake[0], &wait_mask);
+      server.Run(wake[0], &wait_mask, [&daemon] { return daemon.stop_requested(); });
     }
     daemon.StopMonitors();
     server.Shutdown();

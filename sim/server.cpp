@@ -1,9 +1,10 @@
 // server.cpp - qxsimd, daemon side: socket listeners and connection threads
 // (see server.h).
 //
-// A connection that sends something that is not a frame of JSON gets an
-// error reply and, when the framing itself is lost (an announced size beyond
-// the limit, a frame cut short), is closed; the daemon and its world carry on.
+// A connection whose framing is lost (an announced size beyond the limit, a
+// message cut short) gets its listener's error reply and is closed; the
+// daemon and its world carry on. What a message says is its listener's
+// business.
 //
 // Connection sockets are read and written without blocking; a thread that
 // must wait polls its socket together with the server's stopping eventfd,
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <qxplatform.h>
+#include <qxwire/names.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,15 +28,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "wire.h"
 
 namespace qxsim {
 namespace {
-
-// Slots of each service; a client process of the library holds one spooler
-// connection per call in progress, so these are far beyond real use.
-constexpr size_t kMaxSpoolerConnections = 256;
-constexpr size_t kMaxControlConnections = 32;
 
 int ListenAt(const std::string& path, std::string& error) {
   sockaddr_un addr{};
@@ -60,8 +56,11 @@ int ListenAt(const std::string& path, std::string& error) {
 
 }  // namespace
 
-Server::Server(Daemon& daemon, std::string dir)
-    : daemon_(daemon), dir_(std::move(dir)), stopping_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+Server::Server(std::string dir, std::vector<Listener> listeners)
+    : dir_(std::move(dir)),
+      listeners_(std::move(listeners)),
+      listen_fds_(listeners_.size(), -1),
+      stopping_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 Server::~Server() {
   Shutdown();
@@ -73,28 +72,32 @@ bool Server::Listen(std::string& error) {
     error = std::string("eventfd: ") + std::strerror(errno);
     return false;
   }
-  spooler_fd_ = ListenAt(dir_ + "/" + kSpoolerSocket, error);
-  if (spooler_fd_ < 0) return false;
-  control_fd_ = ListenAt(dir_ + "/" + kControlSocket, error);
-  return control_fd_ >= 0;
+  for (size_t i = 0; i < listeners_.size(); ++i) {
+    listen_fds_[i] = ListenAt(qxwire::PathIn(dir_, listeners_[i].socket.c_str()), error);
+    if (listen_fds_[i] < 0) return false;
+  }
+  return true;
 }
 
-void Server::Run(int wake_fd, const sigset_t* wait_mask) {
-  while (!daemon_.stop_requested()) {
-    pollfd fds[3] = {{wake_fd, POLLIN, 0}, {spooler_fd_, POLLIN, 0}, {control_fd_, POLLIN, 0}};
-    const int n = ppoll(fds, 3, nullptr, wait_mask);
+void Server::Run(int wake_fd, const sigset_t* wait_mask, const std::function<bool()>& stopping) {
+  std::vector<pollfd> fds(listeners_.size() + 1);
+  while (!stopping()) {
+    fds[0] = {wake_fd, POLLIN, 0};
+    for (size_t i = 0; i < listeners_.size(); ++i) fds[i + 1] = {listen_fds_[i], POLLIN, 0};
+    const int n = ppoll(fds.data(), fds.size(), nullptr, wait_mask);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents != 0) return;
-    if (fds[1].revents & POLLIN) Accept(spooler_fd_, Kind::kSpooler);
-    if (fds[2].revents & POLLIN) Accept(control_fd_, Kind::kControl);
+    for (size_t i = 0; i < listeners_.size(); ++i) {
+      if (fds[i + 1].revents & POLLIN) Accept(i);
+    }
   }
 }
 
-void Server::Accept(int listen_fd, Kind kind) {
-  const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+void Server::Accept(size_t listener) {
+  const int fd = accept4(listen_fds_[listener], nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return;
   // The kernel's word for the client's process: spooler handles belong to it.
   // A peer it cannot name would share handles with every other such peer.
@@ -107,16 +110,15 @@ void Server::Accept(int listen_fd, Kind kind) {
 
   std::lock_guard<std::mutex> guard(lock_);
   ReapLocked(false);
-  const size_t limit = kind == Kind::kSpooler ? kMaxSpoolerConnections : kMaxControlConnections;
-  const auto taken = static_cast<size_t>(std::count_if(
-      connections_.begin(), connections_.end(), [kind](const auto& c) { return c->kind == kind; }));
-  if (taken >= limit) {
+  const auto taken = static_cast<size_t>(std::count_if(connections_.begin(), connections_.end(),
+                                                       [listener](const auto& c) { return c->listener == listener; }));
+  if (taken >= listeners_[listener].slots) {
     close(fd);  // the client sees its call fail, as with a spooler out of resources
     return;
   }
   auto connection = std::make_unique<Connection>();
   connection->fd = fd;
-  connection->kind = kind;
+  connection->listener = listener;
   Connection& c = *connection;
   connections_.push_back(std::move(connection));
   try {
@@ -146,38 +148,25 @@ bool Server::WaitFor(int fd, short events, uint64_t deadline_ms) const {
 
 void Server::Serve(Connection& connection, pid_t peer) {
   const int fd = connection.fd;
-  const Kind kind = connection.kind;
-  auto error_reply = [kind](const std::string& message) {
-    nlohmann::json reply = kind == Kind::kSpooler
-                               ? nlohmann::json{{"error", ERROR_INVALID_PARAMETER}, {"message", message}}
-                               : nlohmann::json{{"ok", false}, {"error", message}};
-    return reply.dump();
-  };
+  const Listener& listener = listeners_[connection.listener];
   // Each request, and each reply, within kIdleLimitMs of the previous step.
   uint64_t deadline = 0;
-  const Wait wait = [this, &deadline](int socket, short events) { return WaitFor(socket, events, deadline); };
+  const qxwire::Wait wait = [this, &deadline](int socket, short events) { return WaitFor(socket, events, deadline); };
   try {
     qxwire::Message message;
     for (;;) {
-      deadline = qxplat_clock_now_ms() + kIdleLimitMs;
-      const ReadResult got = qxwire::ReadMessage(fd, message, qxwire::Limits{kMaxRequest, qxwire::kMaxBody}, wait);
-      if (got == ReadResult::kTooLarge) {
-        deadline = qxplat_clock_now_ms() + kIdleLimitMs;
-        WriteFrame(fd, error_reply("request larger than " + std::to_string(kMaxRequest) + " bytes"), wait);
+      deadline = qxplat_clock_now_ms() + qxwire::kIdleLimitMs;
+      const qxwire::ReadResult got =
+          qxwire::ReadMessage(fd, message, qxwire::Limits{qxwire::kMaxRequest, qxwire::kMaxBody}, wait);
+      if (got == qxwire::ReadResult::kTooLarge) {
+        deadline = qxplat_clock_now_ms() + qxwire::kIdleLimitMs;
+        const std::string limit = "request larger than " + std::to_string(qxwire::kMaxRequest) + " bytes";
+        qxwire::WriteFrame(fd, listener.error_reply(limit), wait);
         break;
       }
-      if (got != ReadResult::kFrame) break;
-      const nlohmann::json request = nlohmann::json::parse(message.head, nullptr, false);
-      qxwire::Message reply;
-      if (request.is_discarded()) {
-        reply.head = error_reply("the request is not valid JSON");
-      } else {
-        Reply answer = kind == Kind::kSpooler ? daemon_.Spooler(request, message.body, peer) : daemon_.Control(request);
-        // Texts from the world are 8-bit; replace what is not UTF-8 rather than fail.
-        reply.head = answer.head.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        reply.body = std::move(answer.body);
-      }
-      deadline = qxplat_clock_now_ms() + kIdleLimitMs;
+      if (got != qxwire::ReadResult::kFrame) break;
+      const qxwire::Message reply = listener.handle(message, peer);
+      deadline = qxplat_clock_now_ms() + qxwire::kIdleLimitMs;
       if (!qxwire::WriteMessage(fd, reply, wait)) break;
     }
   } catch (const std::exception&) {
@@ -212,18 +201,17 @@ void Server::Shutdown() {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = write(stopping_fd_, &one, sizeof one);
   }
-  for (int* fd : {&spooler_fd_, &control_fd_}) {
-    if (*fd >= 0) {
-      close(*fd);
-      *fd = -1;
+  for (int& fd : listen_fds_) {
+    if (fd >= 0) {
+      close(fd);
+      fd = -1;
     }
   }
   {
     std::lock_guard<std::mutex> guard(lock_);
     ReapLocked(true);
   }
-  unlink((dir_ + "/" + kSpoolerSocket).c_str());
-  unlink((dir_ + "/" + kControlSocket).c_str());
+  for (const Listener& listener : listeners_) unlink(qxwire::PathIn(dir_, listener.socket.c_str()).c_str());
 }
 
 }  // namespace qxsim

@@ -1,68 +1,83 @@
-// server.h - qxsimd, daemon side: the two Unix-domain sockets in the runtime
-// folder (spooler service and control API) and the threads that serve their
-// connections, one thread per connection, many requests per connection.
+// server.h - qxsimd, daemon side: the Unix-domain sockets in the runtime
+// folder and the threads that serve their connections, one thread per
+// connection, many messages (qxwire/frame.h) per connection. What a socket
+// serves is a Listener: its name, its connection slots and the handler of
+// its messages; the daemon gives two (the spooler service and the control
+// API), and a third kind (the ports) adds a listener without touching them.
 //
-// Each service has slots of its own (kMaxSpoolerConnections,
-// kMaxControlConnections): a connection beyond them is closed at once, and
-// connections to one service never take the other's slots, so a flood of
-// spooler clients cannot lock out the control API. A connection that sends
-// no whole request, or takes no reply, within kIdleLimitMs (wire.h) on the
-// scaled clock is closed, which frees its slot.
+// Each listener has slots of its own: a connection beyond them is closed at
+// once, and connections to one listener never take another's slots, so a
+// flood of spooler clients cannot lock out the control API. A connection
+// that sends no whole message, or takes no reply, within kIdleLimitMs
+// (qxwire/names.h) on the scaled clock is closed, which frees its slot.
 #pragma once
 
 #include <signal.h>
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "daemon.h"
+#include <qxwire/frame.h>
 
 namespace qxsim {
 
+struct Listener {
+  std::string socket;  // its name in the runtime folder
+  size_t slots = 0;    // connections at most
+  // Handle - the reply to one message from process peer.
+  std::function<qxwire::Message(const qxwire::Message& request, pid_t peer)> handle;
+  // ErrorReply - the head of the reply to a message that was not read (too
+  // large), saying message; the connection is closed after it.
+  std::function<std::string(const std::string& message)> error_reply;
+};
+
 class Server {
  public:
-  Server(Daemon& daemon, std::string dir);
+  Server(std::string dir, std::vector<Listener> listeners);
   ~Server();  // Shutdown()
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Listen - bind and listen on both sockets, replacing stale ones. False
-  // with a message when either cannot be made.
+  // Listen - bind and listen on every socket, replacing stale ones. False
+  // with a message when one cannot be made.
   bool Listen(std::string& error);
 
   // Run - accept and serve until wake_fd becomes readable (a signal or a stop
-  // request writes to it). With wait_mask, the signal mask in force while
-  // waiting, so that signals blocked otherwise arrive only during the wait.
-  void Run(int wake_fd, const sigset_t* wait_mask = nullptr);
+  // request writes to it) or stopping says so. With wait_mask, the signal
+  // mask in force while waiting, so that signals blocked otherwise arrive
+  // only during the wait.
+  void Run(int wake_fd, const sigset_t* wait_mask, const std::function<bool()>& stopping);
 
   // Shutdown - close the listeners, end every connection, join the threads
   // and remove the sockets. Idempotent.
   void Shutdown();
 
  private:
-  enum class Kind { kSpooler, kControl };
   struct Connection {
     int fd = -1;
-    Kind kind = Kind::kSpooler;
+    size_t listener = 0;  // index in listeners_
     std::thread thread;
     std::atomic<bool> done{false};
   };
 
-  void Accept(int listen_fd, Kind kind);
+  void Accept(size_t listener);
   void Serve(Connection& connection, pid_t peer);
   // WaitFor - until fd is ready for events (POLLIN, POLLOUT), the virtual
   // deadline passes, or the server shuts down; false for the last two.
   bool WaitFor(int fd, short events, uint64_t deadline_ms) const;
   void ReapLocked(bool all);
 
-  Daemon& daemon_;
   const std::string dir_;
-  int spooler_fd_ = -1;
-  int control_fd_ = -1;
+  const std::vector<Listener> listeners_;
+  std::vector<int> listen_fds_;  // one per listener, -1 when closed
   int stopping_fd_ = -1;  // an eventfd, readable once Shutdown has begun
   std::mutex lock_;
   std::list<std::unique_ptr<Connection>> connections_;

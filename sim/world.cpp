@@ -5,7 +5,10 @@
 // which keys it took, so that every key left over is reported as unknown; each
 // value is checked for type and range where it is read, and cross-references
 // (a printer's port, the default printer, a device's port) once all is read.
+// The flag words' names are in world_flags.h, the writer in world_json.cpp.
 #include "world.h"
+
+#include "world_flags.h"
 
 #include <qxwire/hex.h>
 
@@ -24,134 +27,9 @@ using nlohmann::json;
 using qxwire::Fail;
 using qxwire::Index;
 using qxwire::Join;
-using qxwire::ToHex;
 // The loader reads each object with the wire library's checked reader.
 using Reader = qxwire::Fields;
-
-// ---- Flag words -------------------------------------------------------------
-
-struct FlagName {
-  const char* name;
-  DWORD bit;
-};
-
-constexpr FlagName kStatusFlags[] = {
-    {"paused", PRINTER_STATUS_PAUSED},
-    {"error", PRINTER_STATUS_ERROR},
-    {"pending_deletion", PRINTER_STATUS_PENDING_DELETION},
-    {"paper_jam", PRINTER_STATUS_PAPER_JAM},
-    {"paper_out", PRINTER_STATUS_PAPER_OUT},
-    {"manual_feed", PRINTER_STATUS_MANUAL_FEED},
-    {"paper_problem", PRINTER_STATUS_PAPER_PROBLEM},
-    {"offline", PRINTER_STATUS_OFFLINE},
-    {"io_active", PRINTER_STATUS_IO_ACTIVE},
-    {"busy", PRINTER_STATUS_BUSY},
-    {"printing", PRINTER_STATUS_PRINTING},
-    {"output_bin_full", PRINTER_STATUS_OUTPUT_BIN_FULL},
-    {"not_available", PRINTER_STATUS_NOT_AVAILABLE},
-    {"waiting", PRINTER_STATUS_WAITING},
-    {"processing", PRINTER_STATUS_PROCESSING},
-    {"initializing", PRINTER_STATUS_INITIALIZING},
-    {"warming_up", PRINTER_STATUS_WARMING_UP},
-    {"toner_low", PRINTER_STATUS_TONER_LOW},
-    {"no_toner", PRINTER_STATUS_NO_TONER},
-    {"page_punt", PRINTER_STATUS_PAGE_PUNT},
-    {"user_intervention", PRINTER_STATUS_USER_INTERVENTION},
-    {"out_of_memory", PRINTER_STATUS_OUT_OF_MEMORY},
-    {"door_open", PRINTER_STATUS_DOOR_OPEN},
-    {"server_unknown", PRINTER_STATUS_SERVER_UNKNOWN},
-    {"power_save", PRINTER_STATUS_POWER_SAVE},
-};
-
-constexpr FlagName kAttributeFlags[] = {
-    {"queued", PRINTER_ATTRIBUTE_QUEUED},
-    {"direct", PRINTER_ATTRIBUTE_DIRECT},
-    {"default", PRINTER_ATTRIBUTE_DEFAULT},
-    {"shared", PRINTER_ATTRIBUTE_SHARED},
-    {"network", PRINTER_ATTRIBUTE_NETWORK},
-    {"hidden", PRINTER_ATTRIBUTE_HIDDEN},
-    {"local", PRINTER_ATTRIBUTE_LOCAL},
-    {"enable_devq", PRINTER_ATTRIBUTE_ENABLE_DEVQ},
-    {"keep_printed_jobs", PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS},
-    {"do_complete_first", PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST},
-    {"work_offline", PRINTER_ATTRIBUTE_WORK_OFFLINE},
-    {"enable_bidi", PRINTER_ATTRIBUTE_ENABLE_BIDI},
-    {"raw_only", PRINTER_ATTRIBUTE_RAW_ONLY},
-    {"published", PRINTER_ATTRIBUTE_PUBLISHED},
-};
-
-constexpr FlagName kJobStatusFlags[] = {
-    {"paused", JOB_STATUS_PAUSED},
-    {"error", JOB_STATUS_ERROR},
-    {"deleting", JOB_STATUS_DELETING},
-    {"spooling", JOB_STATUS_SPOOLING},
-    {"printing", JOB_STATUS_PRINTING},
-    {"offline", JOB_STATUS_OFFLINE},
-    {"paperout", JOB_STATUS_PAPEROUT},
-    {"printed", JOB_STATUS_PRINTED},
-    {"deleted", JOB_STATUS_DELETED},
-    {"blocked_devq", JOB_STATUS_BLOCKED_DEVQ},
-    {"user_intervention", JOB_STATUS_USER_INTERVENTION},
-    {"restart", JOB_STATUS_RESTART},
-    {"complete", JOB_STATUS_COMPLETE},
-};
-
-constexpr FlagName kDevmodeFlags[] = {
-    {"orientation", DM_ORIENTATION},
-    {"paper_size", DM_PAPERSIZE},
-    {"paper_length", DM_PAPERLENGTH},
-    {"paper_width", DM_PAPERWIDTH},
-    {"scale", DM_SCALE},
-    {"copies", DM_COPIES},
-    {"default_source", DM_DEFAULTSOURCE},
-    {"print_quality", DM_PRINTQUALITY},
-    {"color", DM_COLOR},
-    {"duplex", DM_DUPLEX},
-    {"y_resolution", DM_YRESOLUTION},
-    {"tt_option", DM_TTOPTION},
-    {"collate", DM_COLLATE},
-    {"form_name", DM_FORMNAME},
-};
-
-template <size_t N>
-DWORD ParseFlags(const json& value, const FlagName (&table)[N], const std::string& path) {
-  if (value.is_number_unsigned() || (value.is_number_integer() && value.get<int64_t>() >= 0)) {
-    const uint64_t n = value.get<uint64_t>();
-    if (n > 0xFFFFFFFFu) Fail(path, "must fit in 32 bits");
-    return static_cast<DWORD>(n);
-  }
-  if (!value.is_array()) Fail(path, "must be a number or a list of flag names");
-  DWORD word = 0;
-  for (size_t i = 0; i < value.size(); ++i) {
-    const json& item = value[i];
-    if (!item.is_string()) Fail(Index(path, i), "must be a flag name");
-    const std::string name = item.get<std::string>();
-    const auto* it = std::find_if(std::begin(table), std::end(table),
-                                  [&](const FlagName& f) { return name == f.name; });
-    if (it == std::end(table)) {
-      std::string known;
-      for (const FlagName& f : table) known += std::string(known.empty() ? "" : ", ") + f.name;
-      Fail(Index(path, i), "unknown flag \"" + name + "\" (known: " + known + ")");
-    }
-    word |= it->bit;
-  }
-  return word;
-}
-
-// A list of names when every bit has one, else the number.
-template <size_t N>
-json FlagsToJson(DWORD word, const FlagName (&table)[N]) {
-  json names = json::array();
-  DWORD rest = word;
-  for (const FlagName& f : table) {
-    if (word & f.bit) {
-      names.push_back(f.name);
-      rest &= ~f.bit;
-    }
-  }
-  if (rest != 0) return word;
-  return names;
-}
+using namespace world_flags;
 
 // ---- Hex --------------------------------------------------------------------
 
@@ -411,7 +289,6 @@ DWORD ParseJobStatus(const json& value, const std::string& path) {
   return ParseFlags(value, kJobStatusFlags, path);
 }
 
-json JobStatusToJson(DWORD status) { return FlagsToJson(status, kJobStatusFlags); }
 
 std::vector<std::string> ParseDeviceFaults(const json& list, const std::string& path) {
   CheckArray(list, path, kDeviceFaults.size());
@@ -485,20 +362,6 @@ bool SetDeviceKey(Device& d, const std::string& key, const json& value, const st
     return false;
   }
   return true;
-}
-
-PrinterState EmulatorState(const Device& d) {
-  PrinterState s;
-  s.status_word = d.status_word;
-  s.temperature = d.temperature;
-  s.form_length = d.form_length;
-  s.firmware = d.firmware;
-  s.version_detail = d.version_detail;
-  s.reply_delay_ms = d.reply_delay_ms;
-  s.faults = d.faults;
-  s.counters = d.counters;
-  s.rfid = d.rfid;
-  return s;
 }
 
 DWORD ParseRefusal(const json& value, const std::string& path) {
@@ -718,184 +581,6 @@ World LoadWorldText(const std::string& text) {
     throw WorldError(std::string("not valid JSON: ") + e.what());
   }
   return ParseWorld(doc);
-}
-
-// ---- Writer ------------------------------------------------------------------
-
-namespace {
-
-std::string FixedText(const BYTE* text, size_t size) {
-  size_t n = 0;
-  while (n < size && text[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(text), n);
-}
-
-json DriverFileToJson(const DriverFile& f) {
-  json j = {{"path", f.path}};
-  if (!f.date.empty()) j["date"] = f.date;
-  if (!f.version.empty()) j["version"] = f.version;
-  return j;
-}
-
-json DevmodeToJson(const Printer& p) {
-  const DEVMODEA& dm = p.devmode;
-  json j = {
-      {"device_name", FixedText(dm.dmDeviceName, sizeof dm.dmDeviceName)},
-      {"spec_version", dm.dmSpecVersion},
-      {"driver_version", dm.dmDriverVersion},
-      {"fields", FlagsToJson(dm.dmFields, kDevmodeFlags)},
-      {"orientation", dm.dmOrientation},
-      {"paper_size", dm.dmPaperSize},
-      {"paper_length", dm.dmPaperLength},
-      {"paper_width", dm.dmPaperWidth},
-      {"scale", dm.dmScale},
-      {"copies", dm.dmCopies},
-      {"default_source", dm.dmDefaultSource},
-      {"print_quality", dm.dmPrintQuality},
-      {"color", dm.dmColor},
-      {"duplex", dm.dmDuplex},
-      {"y_resolution", dm.dmYResolution},
-      {"tt_option", dm.dmTTOption},
-      {"collate", dm.dmCollate},
-      {"form_name", FixedText(dm.dmFormName, sizeof dm.dmFormName)},
-  };
-  if (!p.driver_extra.empty()) j["driver_extra"] = ToHex(p.driver_extra);
-  return j;
-}
-
-}  // namespace
-
-std::vector<std::string> StatusNames(DWORD status) {
-  std::vector<std::string> names;
-  for (const FlagName& f : kStatusFlags) {
-    if (status & f.bit) names.push_back(f.name);
-  }
-  return names;
-}
-
-json PrinterToJson(const Printer& p) {
-  json driver = {
-      {"name", p.driver.name},
-      {"version", p.driver.version},
-      {"path", p.driver.file.path},
-      {"data_file", p.driver.data_file},
-      {"config_file", p.driver.config_file},
-      {"help_file", p.driver.help_file},
-      {"default_datatype", p.driver.default_datatype},
-      {"dependent_files", json::array()},
-      {"language_monitor", nullptr},
-  };
-  if (!p.driver.file.date.empty()) driver["date"] = p.driver.file.date;
-  if (!p.driver.file.version.empty()) driver["file_version"] = p.driver.file.version;
-  for (const DriverFile& f : p.driver.dependent_files) {
-    driver["dependent_files"].push_back(DriverFileToJson(f));
-  }
-  if (p.driver.language_monitor) {
-    driver["language_monitor"] = {{"name", p.driver.language_monitor->name},
-                                  {"version", p.driver.language_monitor->version},
-                                  {"running", p.driver.language_monitor->running},
-                                  {"reload_on_devmode", p.driver.language_monitor->reload_on_devmode},
-                                  {"reload_on_job", p.driver.language_monitor->reload_on_job}};
-  }
-  json j = {
-      {"name", p.name},
-      {"port", p.port},
-      {"share_name", p.share_name},
-      {"location", p.location},
-      {"comment", p.comment},
-      {"status", FlagsToJson(p.status, kStatusFlags)},
-      {"attributes", FlagsToJson(p.attributes, kAttributeFlags)},
-      {"priority", p.priority},
-      {"timeouts",
-       {{"device_not_selected", p.device_not_selected_timeout},
-        {"transmission_retry", p.transmission_retry_timeout}}},
-      {"driver", driver},
-      {"devmode", DevmodeToJson(p)},
-      {"sheets", json::array()},
-      {"bins", json::array()},
-      {"data", json::object()},
-      {"jobs", json::array()},
-  };
-  for (const RefusalKey& k : kRefusalKeys) j[k.key] = p.*k.error;
-  j["write_limit"] = p.write_limit;
-  for (const Sheet& s : p.sheets) {
-    j["sheets"].push_back({{"name", s.name}, {"code", s.code}, {"width", s.width}, {"length", s.length}});
-  }
-  for (const Bin& b : p.bins) j["bins"].push_back({{"name", b.name}, {"code", b.code}});
-  for (const auto& [name, value] : p.data) {
-    if (value.type == REG_DWORD && value.bytes.size() == 4) {
-      DWORD word;
-      std::memcpy(&word, value.bytes.data(), 4);
-      j["data"][name] = word;
-    } else if (value.type == REG_SZ && !value.bytes.empty()) {
-      j["data"][name] = std::string(value.bytes.begin(), value.bytes.end() - 1);
-    } else {
-      j["data"][name] = {{"binary", ToHex(value.bytes)}};
-    }
-  }
-  for (const Job& job : p.jobs) {
-    j["jobs"].push_back({{"id", job.id},
-                         {"document", job.document},
-                         {"status", FlagsToJson(job.status, kJobStatusFlags)},
-                         {"owner", job.owner},
-                         {"datatype", job.datatype},
-                         {"pages", job.pages},
-                         {"size", job.size}});
-  }
-  return j;
-}
-
-json DeviceToJson(const Device& d) {
-  static const char* const kModes[] = {"echo", "fixed", "silent"};
-  json rfid = {{"mode", kModes[static_cast<int>(d.rfid.mode)]}};
-  if (d.rfid.mode == RfidBehaviour::Mode::kFixed) {
-    rfid["reply"] = ToHex(std::vector<uint8_t>(d.rfid.reply.begin(), d.rfid.reply.end()));
-  }
-  return {{"port", d.port},
-          {"model", d.model},
-          {"device_id", d.device_id},
-          {"firmware", d.firmware},
-          {"faults", d.faults},
-          {"status_word", d.status_word},
-          {"temperature", d.temperature},
-          {"form_length", d.form_length},
-          {"version_detail", d.version_detail},
-          {"reply_delay_ms", d.reply_delay_ms},
-          {"counters",
-           {{"errors", d.counters.errors},
-            {"tickets", d.counters.tickets},
-            {"head_travel", d.counters.head_travel},
-            {"jobs", d.counters.jobs},
-            {"cuts", d.counters.cuts}}},
-          {"rfid", rfid}};
-}
-
-json WorldToJson(const World& w) {
-  json j = {
-      {"os",
-       {{"major", w.os.major},
-        {"minor", w.os.minor},
-        {"build", w.os.build},
-        {"platform_id", w.os.platform_id},
-        {"csd", w.os.csd}}},
-      {"code_page", w.code_page},
-      {"default_printer", w.default_printer ? json(*w.default_printer) : json(nullptr)},
-      {"ports", json::array()},
-      {"printers", json::array()},
-      {"usb_interfaces", json::array()},
-      {"devices", json::array()},
-  };
-  for (const Port& p : w.ports) {
-    json port = {{"name", p.name}};
-    if (!p.description.empty()) port["description"] = p.description;
-    j["ports"].push_back(port);
-  }
-  for (const Printer& p : w.printers) j["printers"].push_back(PrinterToJson(p));
-  for (const UsbInterface& u : w.usb_interfaces) {
-    j["usb_interfaces"].push_back({{"device_path", u.device_path}, {"port_name", u.port_name}});
-  }
-  for (const Device& d : w.devices) j["devices"].push_back(DeviceToJson(d));
-  return j;
 }
 
 }  // namespace qxsim

@@ -177,25 +177,6 @@ struct UsbInterface {
   std::string port_name;  // the device's "PortName" value
 };
 
-struct Device {
-  std::string port;
-  std::string model;
-  std::string device_id;  // IEEE 1284, "KEY:value;" pairs
-  std::string firmware;
-  std::vector<std::string> faults;  // names from kDeviceFaults, each once
-  // What the printer emulator answers (printer.h).
-  uint16_t status_word = 0;   // base bits; the faults add theirs
-  int temperature = 25;       // degrees Celsius, -99 to 999
-  uint16_t form_length = 0;   // hundredths of an inch, 0 for roll stock
-  std::string version_detail; // at most 10 characters
-  unsigned reply_delay_ms = 0;  // virtual ms the printer takes to answer
-  PrinterCounters counters;
-  RfidBehaviour rfid;
-};
-
-// EmulatorState - the printer emulator's view of a device.
-PrinterState EmulatorState(const Device& device);
-
 // The faults a device can be set to show.
 inline const std::vector<std::string> kDeviceFaults = {
     "not_responding", "paper_out",  "head_open",     "jam",         "low_paper",
@@ -211,9 +192,6 @@ struct World {
   std::vector<UsbInterface> usb_interfaces;
   std::vector<Device> devices;
   DWORD next_job_id = 1;
-  // What each port's device received from printed jobs, by port name as the
-  // world spells it; run-time state, not part of the world file.
-  std::map<std::string, std::vector<uint8_t>> received;
 
   Printer* FindPrinter(std::string_view name);  // case-insensitive, as the spooler matches
   const Printer* FindPrinter(std::string_view name) const;

@@ -19,8 +19,6 @@
 #include <windows.h>
 #include <qxplatform.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -101,13 +99,6 @@ BOOL WINAPI GetDefaultPrinterA(LPSTR pszBuffer, LPDWORD pcchBuffer) {
   return TRUE;
 }
 
-// Fixed-width entries (DC_PAPERNAMES 64, DC_BINNAMES 24): a name that fills its
-// entry has no terminator; shorter ones are zero-padded.
-void PutEntry(char* entry, size_t width, const std::string& name) {
-  std::memset(entry, 0, width);
-  std::memcpy(entry, name.data(), std::min(width, name.size()));
-}
-
 // A call on a printer handle: the handle, or null with ERROR_INVALID_HANDLE set.
 std::shared_ptr<PrinterHandle> PrinterOf(HANDLE h) {
   auto printer = LookupHandle<PrinterHandle>(h);
@@ -141,93 +132,6 @@ bool PutText(json& request, const char* key, const char* text) {
 
 // The largest WritePrinter piece one request carries, as its binary body.
 constexpr DWORD kWriteChunk = 256 * 1024;
-
-// UTC Unix time as the SYSTEMTIME of JOB_INFO_1A.Submitted.
-SYSTEMTIME SystemTimeOf(int64_t seconds) {
-  SYSTEMTIME st{};
-  const time_t t = static_cast<time_t>(seconds);
-  struct tm parts;
-  if (seconds <= 0 || gmtime_r(&t, &parts) == nullptr) return st;
-  st.wYear = static_cast<WORD>(parts.tm_year + 1900);
-  st.wMonth = static_cast<WORD>(parts.tm_mon + 1);
-  st.wDayOfWeek = static_cast<WORD>(parts.tm_wday);
-  st.wDay = static_cast<WORD>(parts.tm_mday);
-  st.wHour = static_cast<WORD>(parts.tm_hour);
-  st.wMinute = static_cast<WORD>(parts.tm_min);
-  st.wSecond = static_cast<WORD>(parts.tm_sec);
-  return st;
-}
-
-bool ListHas(const json& list, LONG code) {
-  if (!list.is_array()) return false;
-  return std::any_of(list.begin(), list.end(), [&](const json& c) { return Signed(c) == code; });
-}
-
-// MergeDevmode - what the driver does with DM_IN_BUFFER: the fields the input
-// names in dmFields, among those the driver supports (the current device
-// mode's dmFields), replace the current values once checked. A value the
-// driver cannot take refuses the whole merge (false): an orientation other
-// than portrait (1) or landscape (2), a paper code not in the driver's paper
-// list, a paper length or width that is not positive, a bin code not in the
-// driver's bin list, copies below 1. The driver's private bytes are taken
-// from the input when it carries as many as the driver keeps.
-bool MergeDevmode(std::vector<uint8_t>& current, const std::vector<uint8_t>& input, const json& papers,
-                  const json& bins) {
-  DEVMODEA dm;
-  std::memcpy(&dm, current.data(), sizeof dm);
-  DEVMODEA in{};
-  std::memcpy(&in, input.data(), std::min(input.size(), sizeof in));
-  const size_t in_size = std::min<size_t>(in.dmSize, sizeof in);
-  // A field counts only when the input's public part reaches it.
-  auto given = [&](DWORD bit, size_t offset, size_t size) {
-    return (in.dmFields & bit) && (dm.dmFields & bit) && offset + size <= in_size;
-  };
-  if (given(DM_ORIENTATION, offsetof(DEVMODEA, dmOrientation), sizeof(short))) {
-    if (in.dmOrientation != DMORIENT_PORTRAIT && in.dmOrientation != DMORIENT_LANDSCAPE) return false;
-    dm.dmOrientation = in.dmOrientation;
-  }
-  if (given(DM_PAPERSIZE, offsetof(DEVMODEA, dmPaperSize), sizeof(short))) {
-    if (!ListHas(papers, in.dmPaperSize)) return false;
-    dm.dmPaperSize = in.dmPaperSize;
-  }
-  if (given(DM_PAPERLENGTH, offsetof(DEVMODEA, dmPaperLength), sizeof(short))) {
-    if (in.dmPaperLength <= 0) return false;
-    dm.dmPaperLength = in.dmPaperLength;
-  }
-  if (given(DM_PAPERWIDTH, offsetof(DEVMODEA, dmPaperWidth), sizeof(short))) {
-    if (in.dmPaperWidth <= 0) return false;
-    dm.dmPaperWidth = in.dmPaperWidth;
-  }
-  if (given(DM_COPIES, offsetof(DEVMODEA, dmCopies), sizeof(short))) {
-    if (in.dmCopies < 1) return false;
-    dm.dmCopies = in.dmCopies;
-  }
-  if (given(DM_DEFAULTSOURCE, offsetof(DEVMODEA, dmDefaultSource), sizeof(short))) {
-    if (!ListHas(bins, in.dmDefaultSource)) return false;
-    dm.dmDefaultSource = in.dmDefaultSource;
-  }
-  std::memcpy(current.data(), &dm, sizeof dm);
-  if (dm.dmDriverExtra != 0 && in.dmDriverExtra == dm.dmDriverExtra && in.dmSize >= sizeof(DEVMODEA) &&
-      input.size() >= size_t{in.dmSize} + in.dmDriverExtra) {
-    std::memcpy(current.data() + dm.dmSize, input.data() + in.dmSize, dm.dmDriverExtra);
-  }
-  return true;
-}
-
-// The level and buffer checks every query makes before asking the spooler:
-// an unknown level is ERROR_INVALID_LEVEL, a null buffer with a nonzero size
-// ERROR_INVALID_USER_BUFFER.
-bool QueryArgumentsValid(bool levelKnown, const void* buffer, DWORD size) {
-  if (!levelKnown) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return false;
-  }
-  if (buffer == nullptr && size != 0) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 }  // namespace qxplat
@@ -416,83 +320,7 @@ int WINAPI DeviceCapabilitiesA(LPCSTR pDevice, LPCSTR pPort, WORD fwCapability, 
   }
   json reply;
   if (!Request({{kOp, spool::kDeviceCapabilities}, {"device", pDevice}}, reply)) return -1;
-  const json& sheets = Member(reply, "sheets");
-  const json& bins = Member(reply, "bins");
-  std::vector<uint8_t> bytes;
-  DEVMODEA dm{};
-  if (DecodeDevmode(reply, "devmode", bytes)) std::memcpy(&dm, bytes.data(), sizeof dm);
-
-  // Lists: entry i of sheets is [name, code, width, length]; of bins [name, code].
-  auto field = [](const json& entry, size_t i) -> const json& {
-    static const json kNull;
-    return entry.is_array() && entry.size() > i ? entry[i] : kNull;
-  };
-  auto name_of = [&](const json& entry) {
-    const json& n = field(entry, 0);
-    return n.is_string() ? n.get<std::string>() : std::string();
-  };
-  const size_t nsheets = sheets.is_array() ? sheets.size() : 0;
-  const size_t nbins = bins.is_array() ? bins.size() : 0;
-  // The 16-bit codes of a list's entries, one after another.
-  auto put_codes = [&](const json& list, size_t n) {
-    if (pOutput != nullptr) {
-      for (size_t i = 0; i < n; ++i) {
-        const WORD code = static_cast<WORD>(Signed(field(list[i], 1)));
-        std::memcpy(pOutput + i * sizeof(WORD), &code, sizeof code);
-      }
-    }
-    return static_cast<int>(n);
-  };
-  switch (fwCapability) {
-    case DC_PAPERNAMES:
-      if (pOutput != nullptr) {
-        for (size_t i = 0; i < nsheets; ++i) PutEntry(pOutput + i * 64, 64, name_of(sheets[i]));
-      }
-      return static_cast<int>(nsheets);
-    case DC_PAPERS:
-      return put_codes(sheets, nsheets);
-    case DC_PAPERSIZE:
-      if (pOutput != nullptr) {
-        for (size_t i = 0; i < nsheets; ++i) {
-          const POINT size{Signed(field(sheets[i], 2)), Signed(field(sheets[i], 3))};
-          std::memcpy(pOutput + i * sizeof(POINT), &size, sizeof size);
-        }
-      }
-      return static_cast<int>(nsheets);
-    case DC_BINS:
-      return put_codes(bins, nbins);
-    case DC_BINNAMES:
-      if (pOutput != nullptr) {
-        for (size_t i = 0; i < nbins; ++i) PutEntry(pOutput + i * 24, 24, name_of(bins[i]));
-      }
-      return static_cast<int>(nbins);
-    case DC_FILEDEPENDENCIES: {
-      const std::vector<std::string> files = TextList(Member(reply, "dependent_files"));
-      if (pOutput != nullptr) {
-        for (size_t i = 0; i < files.size(); ++i) PutEntry(pOutput + i * 64, 64, files[i]);
-      }
-      return static_cast<int>(files.size());
-    }
-    case DC_FIELDS:
-      return static_cast<int>(dm.dmFields);
-    case DC_SIZE:
-      return dm.dmSize;
-    case DC_EXTRA:
-      return dm.dmDriverExtra;
-    case DC_VERSION:
-      return dm.dmSpecVersion;
-    case DC_DRIVER:
-      return dm.dmDriverVersion;
-    case DC_ORIENTATION:
-      return (dm.dmFields & DM_ORIENTATION) ? 90 : 0;
-    case DC_COPIES:
-      return 1;
-    case DC_DUPLEX:
-      return (dm.dmFields & DM_DUPLEX) ? 1 : 0;
-    default:
-      SetLastError(ERROR_NOT_SUPPORTED);
-      return -1;
-  }
+  return PackCapability(reply, fwCapability, pOutput);
 }
 
 // SetPrinterA - write a printer's record back.

@@ -52,6 +52,28 @@ std::vector<std::string> TextList(const nlohmann::json& list);
 // DEVMODEA and its own sizes describe exactly the bytes received.
 bool DecodeDevmode(const nlohmann::json& j, const char* key, std::vector<uint8_t>& bytes);
 
+// ---- What the driver's part does in the caller ---------------------------
+
+// SystemTimeOf - UTC Unix time as the SYSTEMTIME of JOB_INFO_1A.Submitted.
+SYSTEMTIME SystemTimeOf(int64_t seconds);
+
+// MergeDevmode - what the driver does with DM_IN_BUFFER: the fields the input
+// names in dmFields, among those the driver supports, replace the current
+// values once checked; a value the driver cannot take refuses the whole merge
+// (false). papers and bins: the driver's paper and bin codes.
+bool MergeDevmode(std::vector<uint8_t>& current, const std::vector<uint8_t>& input, const nlohmann::json& papers,
+                  const nlohmann::json& bins);
+
+// QueryArgumentsValid - the level and buffer checks every query makes before
+// asking the spooler: an unknown level is ERROR_INVALID_LEVEL, a null buffer
+// with a nonzero size ERROR_INVALID_USER_BUFFER.
+bool QueryArgumentsValid(bool levelKnown, const void* buffer, DWORD size);
+
+// PackCapability - DeviceCapabilitiesA's answer from the spooler's reply:
+// the entries written to output (when not null) and their count, or the
+// device mode's value; -1 with ERROR_NOT_SUPPORTED for another capability.
+int PackCapability(const nlohmann::json& reply, WORD capability, LPSTR output);
+
 // ---- Packing into the caller's buffer --------------------------------------
 
 // Layout - builds the caller's buffer image: fixed records at the start, the

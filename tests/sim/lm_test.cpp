@@ -58,14 +58,19 @@ const std::string kVersionReply =
 const std::string kBadFrameReply = Bytes("\x03\x00\x00\x00\x42\x00\x45");
 const std::string kNotSupportedReply = Bytes("\x03\x00\x00\x00\x4e\x00\x51");
 
+// The device the world's printer is: idle, status word 0.
+std::shared_ptr<qxsim::DeviceEmulator> IdlePrinter() {
+  auto emulator = std::make_shared<qxsim::DeviceEmulator>("LPT1:");
+  emulator->Attach(qxsim::Device{});
+  return emulator;
+}
+
 // The world behind the monitor: one printer, its jobs and printer data.
 class FakeWorld : public qxsim::MonitorHost {
  public:
-  bool PrinterOn(const std::string& port, qxsim::PrinterState* state) override {
+  std::shared_ptr<qxsim::DeviceEmulator> DeviceOn(const std::string& port) override {
     std::lock_guard<std::mutex> guard(lock);
-    if (!device) return false;
-    *state = printer;
-    return true;
+    return device ? emulator : nullptr;
   }
   bool JobInProgress(const std::string& port) override {
     std::lock_guard<std::mutex> guard(lock);
@@ -88,11 +93,6 @@ class FakeWorld : public qxsim::MonitorHost {
     data[value_name] = value;
     return true;
   }
-  void SetFirmware(const std::string& port, const std::string& firmware) override {
-    std::lock_guard<std::mutex> guard(lock);
-    printer.firmware = firmware;
-  }
-
   // What the monitor's threads wrote, read under the lock.
   std::vector<std::string> Documents() {
     std::lock_guard<std::mutex> guard(lock);
@@ -102,14 +102,11 @@ class FakeWorld : public qxsim::MonitorHost {
     std::lock_guard<std::mutex> guard(lock);
     return data;
   }
-  std::string Firmware() {
-    std::lock_guard<std::mutex> guard(lock);
-    return printer.firmware;
-  }
+  std::string Firmware() { return emulator->Description().value_or(qxsim::Device{}).firmware; }
 
   std::mutex lock;
-  bool device = true;
-  qxsim::PrinterState printer;
+  bool device = true;  // false: no device on the port
+  const std::shared_ptr<qxsim::DeviceEmulator> emulator = IdlePrinter();
   std::vector<std::string> documents;
   std::map<std::string, uint32_t> data;
 };
@@ -136,11 +133,12 @@ class Monitor : public ::testing::Test {
     EXPECT_EQ(counts_.Leaks(), "");
   }
 
-  // The printer of the world, changed under its lock.
+  // The printer of the world, changed on its device.
   template <class F>
   void Printer(F change) {
-    std::lock_guard<std::mutex> guard(world_.lock);
-    change(world_.printer);
+    qxsim::Device d = world_.emulator->Description().value_or(qxsim::Device{});
+    change(static_cast<qxsim::PrinterState&>(d));
+    world_.emulator->Attach(d);
   }
 
   std::string dir_;

@@ -14,10 +14,6 @@
 
 #include "qxwire/frame.h"
 
-// Hidden wherever it is linked: the platform's shared library exports Win32
-// names only.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 class Connection {
@@ -49,5 +45,3 @@ class Connection {
 };
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

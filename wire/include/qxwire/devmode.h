@@ -11,14 +11,10 @@
 #include <string_view>
 #include <vector>
 
-// Hidden wherever it is linked: the platform's shared library exports Win32
-// names only.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
-inline constexpr size_t kDevmodeSizeOffset = 36;   // WORD dmSize
-inline constexpr size_t kDevmodeExtraOffset = 38;  // WORD dmDriverExtra
+constexpr size_t kDevmodeSizeOffset = 36;   // WORD dmSize
+constexpr size_t kDevmodeExtraOffset = 38;  // WORD dmDriverExtra
 
 // EncodeDevmode - the wire form of a record and the driver's bytes after it:
 // dmSize set to record_size and dmDriverExtra to extra's size in the copy.
@@ -40,5 +36,3 @@ uint16_t DevmodeSize(const std::vector<uint8_t>& bytes);
 uint16_t DevmodeExtra(const std::vector<uint8_t>& bytes);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

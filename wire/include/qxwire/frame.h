@@ -21,19 +21,15 @@
 #include <string>
 #include <string_view>
 
-// Hidden wherever it is linked: the platform's shared library exports Win32
-// names only.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 // Requests' heads are at most kMaxRequest bytes; replies' heads may be
 // larger (a world with many printers), up to kMaxReply. A body is at most
 // kMaxBody bytes (a spooled job's limit) either way.
-inline constexpr size_t kMaxRequest = size_t{1} << 20;
-inline constexpr size_t kMaxReply = size_t{16} << 20;
-inline constexpr size_t kMaxBody = size_t{16} << 20;
-inline constexpr uint32_t kBodyFlag = 0x80000000u;
+constexpr size_t kMaxRequest = size_t{1} << 20;
+constexpr size_t kMaxReply = size_t{16} << 20;
+constexpr size_t kMaxBody = size_t{16} << 20;
+constexpr uint32_t kBodyFlag = 0x80000000u;
 
 struct Message {
   std::string head;                 // JSON text
@@ -83,5 +79,3 @@ ReadResult ReadFrame(int fd, std::string& text, size_t max, const Wait& wait = {
 bool WriteFrame(int fd, std::string_view text, const Wait& wait = {});
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

@@ -10,10 +10,6 @@
 #include <string_view>
 #include <vector>
 
-// Hidden wherever it is linked: the platform's shared library exports Win32
-// names only.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 // ToHex - two lower-case digits for every byte.
@@ -27,5 +23,3 @@ bool FromHex(std::string_view text, std::string& bytes);
 bool FromHex(std::string_view text, std::vector<uint8_t>& bytes);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

@@ -7,16 +7,12 @@
 #include <cstdint>
 #include <string>
 
-// Hidden wherever it is linked: the platform's shared library exports Win32
-// names only.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
-inline constexpr const char* kSpoolerSocket = "spooler.sock";  // the spooler service
-inline constexpr const char* kControlSocket = "control.sock";  // the control API
-inline constexpr const char* kPidFile = "qxsimd.pid";          // held locked while qxsimd runs
-inline constexpr const char* kReadyFile = "qxsimd.ready";      // written once both sockets listen
+constexpr const char* kSpoolerSocket = "spooler.sock";  // the spooler service
+constexpr const char* kControlSocket = "control.sock";  // the control API
+constexpr const char* kPidFile = "qxsimd.pid";          // held locked while qxsimd runs
+constexpr const char* kReadyFile = "qxsimd.ready";      // written once both sockets listen
 
 // How long (virtual ms, on the scaled clock) qxsimd waits for a connection:
 // a request must arrive whole within this of the connection's opening or of
@@ -24,7 +20,7 @@ inline constexpr const char* kReadyFile = "qxsimd.ready";      // written once b
 // connection is closed. Clients send each request at once and read its reply
 // at once, so only a stalled or hostile client meets it (at the test suites'
 // QX_TIME_SCALE of 1000 it is 3.6 real seconds).
-inline constexpr uint64_t kIdleLimitMs = 60 * 60 * 1000;
+constexpr uint64_t kIdleLimitMs = 60 * 60 * 1000;
 
 // DefaultDir - the runtime folder: $QX_SIM_DIR, else /tmp/qxsim-<uid>.
 // Read on every call, never cached, so that a process may switch worlds.
@@ -34,5 +30,3 @@ std::string DefaultDir();
 std::string PathIn(const std::string& dir, const char* name);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

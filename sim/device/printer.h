@@ -1,8 +1,9 @@
-// printer.h - qxsimd, simulated-world side: the emulated ticket printer
-// behind a port. Pure functions from the printer's state and the bytes it is
-// sent to the bytes it answers, so that the language monitor (and later the
-// raw port road) serve the same printer, and tests can check every reply
-// without a pipe.
+// printer.h - qxsimd, simulated-world side: the emulated ticket printer's
+// description and its replies. The description (Device) is the world file's
+// device object, the one record of what a printer is; the replies are pure
+// functions from it and the bytes it is sent to the bytes it answers, which
+// the device emulator (device.h) serves to the language monitor (and next to
+// the port road), and tests check without a pipe.
 //
 // Status inquiries and their replies (docs/world.md has the same table):
 //
@@ -56,8 +57,7 @@ struct PrinterCounters {
   uint32_t cuts = 0;
 };
 
-// Everything the emulator answers from; the daemon fills it from the world's
-// device on the port.
+// Everything the emulator answers from.
 struct PrinterState {
   uint16_t status_word = 0;   // base bits, before the faults' bits
   int temperature = 25;       // degrees Celsius, -99 to 999
@@ -69,6 +69,17 @@ struct PrinterState {
   PrinterCounters counters;
   RfidBehaviour rfid;
 };
+
+// A device attached to a port: what the world file and the control API say
+// of it. Its printer state is what the replies are made from.
+struct Device : PrinterState {
+  std::string port;
+  std::string model;
+  std::string device_id;  // IEEE 1284, "KEY:value;" pairs
+};
+
+// EmulatorState - the printer emulator's view of a device (its state part).
+inline const PrinterState& EmulatorState(const Device& device) { return device; }
 
 // The largest RFID reply the monitor can carry (a 1034-byte reply message).
 inline constexpr size_t kMaxRfidReply = 1027;

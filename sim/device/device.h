@@ -1,0 +1,120 @@
+// device.h - qxsimd, simulated-world side: the emulated printer on one port,
+// with state of its own. Both roads to a printer reach this one object: the
+// language monitor (status inquiries, RFID, the flash run) and the port road
+// (bytes in, replies out, the busy bit, the IEEE 1284 device ID) that direct
+// CreateFileA on "LPT1:", "COM1:" or a USB device path is to reach next.
+//
+// A port always has its emulator; a printer is attached to it or not (the
+// world file's device object). What a port was sent is kept either way: the
+// printed jobs' bytes and the bytes written on the port road, the latest
+// kMaxReceived of them.
+//
+// Every member is safe to call from any thread; the emulator calls out to
+// nothing, so its lock is the innermost of the daemon's (world, then the
+// device bay, then a device).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "flash.h"
+#include "printer.h"
+
+namespace qxsim {
+
+class DeviceEmulator {
+ public:
+  // The most a port keeps of what it was sent (the oldest bytes go first), and
+  // the most replies that wait to be read on the port road.
+  static constexpr size_t kMaxReceived = size_t{4} << 20;
+  static constexpr size_t kMaxPendingReplies = size_t{64} << 10;
+
+  // A port with no printer attached.
+  explicit DeviceEmulator(std::string port);
+  DeviceEmulator(const DeviceEmulator&) = delete;
+  DeviceEmulator& operator=(const DeviceEmulator&) = delete;
+
+  const std::string& port() const { return port_; }
+
+  // ---- What the printer is -------------------------------------------------
+  bool attached() const;
+  // Description - the attached printer as it stands (a finished run's
+  // firmware included); nothing when none is attached.
+  std::optional<Device> Description() const;
+  // Attach - attach a printer, or change the attached one; its port is this
+  // port. What was received and the flash run stay.
+  void Attach(Device description);
+  void Detach();
+  // The order printers were attached in across the bay (for listings).
+  uint64_t attached_order() const;
+  void set_attached_order(uint64_t order);
+
+  // ---- Replies: the status road ---------------------------------------------
+  // What the printer answers and how long (virtual ms) it takes; no bytes
+  // when it does not answer (none attached, not responding, unknown inquiry).
+  struct Answer {
+    std::optional<std::string> bytes;
+    unsigned delay_ms = 0;
+  };
+  Answer Inquire(std::string_view inquiry) const;
+  Answer Rfid(std::string_view request) const;
+  // HasFault - whether the attached printer shows the fault.
+  bool HasFault(std::string_view fault) const;
+
+  // ---- Bytes: the spooler's printed jobs and the port road -----------------
+  // Receive - the bytes of a printed job.
+  void Receive(std::string_view bytes);
+  // Write - bytes from the host on the port road: kept as received; when
+  // they are one status inquiry the printer answers it, its reply queued for
+  // Read. Returns the bytes taken (all of them; none while Busy).
+  size_t Write(std::string_view bytes, uint64_t now);
+  // Read - at most max bytes of the replies waiting.
+  std::string Read(size_t max);
+  // Received - what the port was sent, oldest first; clear empties it.
+  std::string Received(bool clear);
+  size_t received_size() const;
+
+  // ---- Port signals --------------------------------------------------------
+  // Busy - the parallel port's BUSY line: no printer, a printer that does
+  // not respond or is not ready, or one in flash mode takes no bytes.
+  bool Busy(uint64_t now) const;
+  // DeviceId - the IEEE 1284 device ID; "" with no printer.
+  std::string DeviceId() const;
+
+  // ---- Firmware -----------------------------------------------------------
+  enum class Mode { kPrinting, kFlash };
+  // Mode - kFlash from the start of a run until it ends (done or failed);
+  // the restart into kPrinting with the image's firmware follows the end.
+  Mode mode(uint64_t now) const;
+  // StartFlash - begin a run of image at virtual time now, a block taking
+  // block_ms; file names it in the progress. "" when started, else the
+  // refusal: "FLASH BUSY" (a run in progress), "NO PRINTER".
+  std::string StartFlash(std::string_view image, bool verify, unsigned block_ms, const std::string& file,
+                         uint64_t now);
+  // Progress - where the latest run stands.
+  FlashProgress Progress(uint64_t now) const;
+  bool FlashRunning(uint64_t now) const;
+  // Settle - the restart after a run that is done by now: the image's
+  // firmware version (when it names one) is the printer's from then on.
+  void Settle(uint64_t now);
+
+ private:
+  // SettleLocked - a done run's firmware goes into the printer.
+  void SettleLocked(uint64_t now);
+  void KeepLocked(std::string_view bytes);
+
+  const std::string port_;
+  mutable std::mutex lock_;
+  std::optional<Device> printer_;
+  uint64_t attached_order_ = 0;
+  std::string received_;
+  std::deque<char> replies_;
+  FlashRun flash_;
+};
+
+}  // namespace qxsim
