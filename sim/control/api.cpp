@@ -92,7 +92,7 @@ json Jobs(ControlCall& c) {
 // Change a printer; check everything first, then change.
 json SetPrinter(ControlCall& c) {
   Printer& p = PrinterNamed(c, "name");
-  // Check everything first, then change: a refused c.request changes nothing.
+  // Check everything first, then change: a refused request changes nothing.
   Printer changed = p;
   for (auto it = c.request.begin(); it != c.request.end(); ++it) {
     const std::string& key = it.key();

@@ -9,6 +9,7 @@ qx_add_gtest(sim_tests
   qxsimctl_test.cpp
   isolation_test.cpp
   daemon_folder_test.cpp
+  binary_test.cpp
 )
 target_link_libraries(sim_tests PRIVATE qxsim_fixture qxsim_world qxsim_client)
 target_compile_definitions(sim_tests PRIVATE
