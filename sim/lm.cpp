@@ -1,8 +1,9 @@
 // lm.cpp - qxsimd, simulated-world side: the language monitor of one printer
-// port (see lm.h). Its frames are its own codec (below), independent of the
-// library's, as an independent peer's would be. It serves "\\.\pipe\QXNamedPipe" + port name through the
+// port (see lm.h). It serves "\\.\pipe\QXNamedPipe" + port name through the
 // platform layer's Win32 named pipes, as the real monitor does in the
-// spooler, so the library's pipe client meets the same calls and errors.
+// spooler, so the library's pipe client meets the same calls and errors. Its
+// frames are its own codec (lm_frame.h), independent of the library's, as an
+// independent peer's would be.
 //
 // Pipe: message type, message read mode, kInstances instances, each served
 // by a thread of its own: ConnectNamedPipe, then one reply message for every
@@ -13,34 +14,7 @@
 // Frames (lm_frame.h): a request must be exactly one whole frame with a
 // correct checksum; its reserved byte may hold anything.
 //
-// Commands (docs/world.md has the full table with every reply text):
-//
-//   0x00 plain status      the printer's answer to ESC "IS"
-//   0x01 status inquiry    payload: time-out (ms, 16 bits big-endian), then
-//                          the inquiry, passed to the printer; its answer
-//   0x02 / 0x03 / 0x08     printer name, port name, version (texts)
-//   0x04 print in progress "D" while a printer on the port has a job, else "I"
-//   0x05 / 0x06 / 0x07     heartbeat (1 byte), heartbeat rate (4 bytes LE),
-//                          spooler save method (1 byte): kept
-//   0x09 flash programming "T"/"F" and a firmware file: the monitor reads
-//                          the file, the device runs the flash on the clock
-//   0x0A flash progress    "State,Max,Current,PassFail,Note"
-//   0x0B abort document    deletes the oldest job of the port's printers
-//   0x0C registry value    value (4 bytes LE), name, zero: printer data
-//   0x0E / 0x0F            CRC error flag ("1"/"0"), clear it
-//   0x10 reset             clears the CRC error flag
-//   0x11 WD setup          4 bytes: kept
-//   0x12 RFID pass-through the printer's bytes (reply code 0x12), or 0x13
-//
-// A success reply echoes its command byte, as the pass-through command 0x12
-// must (0x12 is its success code). Commands are 0x00 to 0x12, so no success
-// code can be mistaken for one of the letters the library treats as failure
-// ("B", "F", "N", "O", "T"). Failures: "B" a request that is not one frame
-// (or a status inquiry without its time-out bytes), "N" an unknown command,
-// "F" a command whose payload or work failed (with a text), "O" a printer
-// that did not answer, "T" one slower than the status time-out. Texts are
-// zero-terminated and cut to fit the 1017-byte reply payload the library
-// reads.
+// Commands, reply codes and texts: lm_frame.h.
 //
 // Busy: the monitor keeps instances from listening after their client left,
 // and takes every instance that still listens with client handles of its own

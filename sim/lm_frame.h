@@ -6,6 +6,35 @@
 // Frames, both ways: 03, a reserved byte, the payload length (16 bits,
 // big-endian), the command or reply code, the payload, and the 16-bit
 // big-endian sum of every byte before it.
+//
+// Commands (docs/world.md has the full table with every reply text):
+//
+//   0x00 plain status      the printer's answer to ESC "IS"
+//   0x01 status inquiry    payload: time-out (ms, 16 bits big-endian), then
+//                          the inquiry, passed to the printer; its answer
+//   0x02 / 0x03 / 0x08     printer name, port name, version (texts)
+//   0x04 print in progress "D" while a printer on the port has a job, else "I"
+//   0x05 / 0x06 / 0x07     heartbeat (1 byte), heartbeat rate (4 bytes LE),
+//                          spooler save method (1 byte): kept
+//   0x09 flash programming "T"/"F" and a firmware file: the monitor reads
+//                          the file, the device runs the flash on the clock
+//   0x0A flash progress    "State,Max,Current,PassFail,Note"
+//   0x0B abort document    deletes the oldest job of the port's printers
+//   0x0C registry value    value (4 bytes LE), name, zero: printer data
+//   0x0E / 0x0F            CRC error flag ("1"/"0"), clear it
+//   0x10 reset             clears the CRC error flag
+//   0x11 WD setup          4 bytes: kept
+//   0x12 RFID pass-through the printer's bytes (reply code 0x12), or 0x13
+//
+// A success reply echoes its command byte, as the pass-through command 0x12
+// must (0x12 is its success code). Commands are 0x00 to 0x12, so no success
+// code can be mistaken for one of the letters the library treats as failure
+// ("B", "F", "N", "O", "T"). Failures: "B" a request that is not one frame
+// (or a status inquiry without its time-out bytes), "N" an unknown command,
+// "F" a command whose payload or work failed (with a text), "O" a printer
+// that did not answer, "T" one slower than the status time-out. Texts are
+// zero-terminated and cut to fit the 1017-byte reply payload the library
+// reads.
 #pragma once
 
 #include <cstddef>
