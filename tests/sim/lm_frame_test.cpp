@@ -32,7 +32,8 @@ TEST(LmFrame, BuildsFramesByteForByte) {
 TEST(LmFrame, ParsesExactlyOneFrame) {
   uint8_t command = 0;
   std::string_view payload;
-  ASSERT_TRUE(lm::ParseRequest(Bytes("\x03\x7f\x00\x01\x05\x07\x00\x8f"), &command, &payload))
+  const std::string message = Bytes("\x03\x7f\x00\x01\x05\x07\x00\x8f");
+  ASSERT_TRUE(lm::ParseRequest(message, &command, &payload))
       << "the reserved byte may hold anything";
   EXPECT_EQ(command, 0x05);
   EXPECT_EQ(payload, "\x07");
