@@ -14,10 +14,6 @@
 
 #include "qxwire/frame.h"
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 class Connection {
@@ -49,5 +45,3 @@ class Connection {
 };
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

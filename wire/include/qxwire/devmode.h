@@ -11,10 +11,6 @@
 #include <string_view>
 #include <vector>
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 constexpr size_t kDevmodeSizeOffset = 36;   // WORD dmSize
@@ -40,5 +36,3 @@ uint16_t DevmodeSize(const std::vector<uint8_t>& bytes);
 uint16_t DevmodeExtra(const std::vector<uint8_t>& bytes);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

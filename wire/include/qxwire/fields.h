@@ -21,10 +21,6 @@
 
 #include <nlohmann/json.hpp>
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 class FieldError : public std::runtime_error {
@@ -101,5 +97,3 @@ uint32_t UnsignedOr(const nlohmann::json& j, const char* key, uint32_t fallback 
 const std::string* TextOf(const nlohmann::json& j, const char* key);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

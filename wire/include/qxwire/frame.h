@@ -21,10 +21,6 @@
 #include <string>
 #include <string_view>
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 // Requests' heads are at most kMaxRequest bytes; replies' heads may be
@@ -83,5 +79,3 @@ ReadResult ReadFrame(int fd, std::string& text, size_t max, const Wait& wait = {
 bool WriteFrame(int fd, std::string_view text, const Wait& wait = {});
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

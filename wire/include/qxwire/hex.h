@@ -10,10 +10,6 @@
 #include <string_view>
 #include <vector>
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 // ToHex - two lower-case digits for every byte.
@@ -27,5 +23,3 @@ bool FromHex(std::string_view text, std::string& bytes);
 bool FromHex(std::string_view text, std::vector<uint8_t>& bytes);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

@@ -7,10 +7,6 @@
 #include <cstdint>
 #include <string>
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 constexpr const char* kSpoolerSocket = "spooler.sock";  // the spooler service
@@ -34,5 +30,3 @@ std::string DefaultDir();
 std::string PathIn(const std::string& dir, const char* name);
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop

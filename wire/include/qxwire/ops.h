@@ -5,10 +5,6 @@
 // own copy, none is an exported symbol.
 #pragma once
 
-// Hidden, with everything made of its types: the wire is linked into the
-// platform's shared library and must not join its exports.
-#pragma GCC visibility push(hidden)
-
 namespace qxwire {
 
 // The member of every request that names its operation.
@@ -68,5 +64,3 @@ constexpr const char* kStop = "stop";
 }  // namespace control
 
 }  // namespace qxwire
-
-#pragma GCC visibility pop
