@@ -27,6 +27,10 @@
 
 #include <qxwire/frame.h>
 
+// The wire's types are hidden (qxwire keeps out of the platform's exports),
+// so what is made of them here is too; qxsimd exports nothing anyway.
+#pragma GCC visibility push(hidden)
+
 namespace qxsim {
 
 struct Listener {
@@ -84,3 +88,5 @@ class Server {
 };
 
 }  // namespace qxsim
+
+#pragma GCC visibility pop
