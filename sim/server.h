@@ -27,10 +27,6 @@
 
 #include <qxwire/frame.h>
 
-// The wire's types are hidden (qxwire keeps out of the platform's exports),
-// so what is made of them here is too; qxsimd exports nothing anyway.
-#pragma GCC visibility push(hidden)
-
 namespace qxsim {
 
 struct Listener {
@@ -88,5 +84,3 @@ class Server {
 };
 
 }  // namespace qxsim
-
-#pragma GCC visibility pop
