@@ -133,17 +133,23 @@ void Metrics(const Dc& dc, LONG* cell, LONG* width, std::string* face) {
   if (face != nullptr) face->assign(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE));
 }
 
+// Enters a new object in its table under a fresh handle value, counted.
+template <class T>
+uintptr_t Register(std::map<uintptr_t, std::shared_ptr<T>> Objects::*table, std::shared_ptr<T> object) {
+  Objects& g = Gdi();
+  std::lock_guard<std::mutex> guard(g.lock);
+  const uintptr_t key = g.next += 4;
+  (g.*table)[key] = std::move(object);
+  CountUp(QXPLAT_KIND_GDI);
+  return key;
+}
+
 HFONT MakeFont(const LOGFONTA& lf) {
   if (FaultPoint(kFaultAlloc, "CreateFont", ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
   auto font = std::make_shared<Font>();
   font->lf = lf;
   font->lf.lfFaceName[LF_FACESIZE - 1] = '\0';
-  Objects& g = Gdi();
-  std::lock_guard<std::mutex> guard(g.lock);
-  const uintptr_t key = g.next += 4;
-  g.fonts[key] = std::move(font);
-  CountUp(QXPLAT_KIND_GDI);
-  return reinterpret_cast<HFONT>(key);
+  return reinterpret_cast<HFONT>(Register(&Objects::fonts, std::move(font)));
 }
 
 // Takes one selection off a font; frees it when it was deleted meanwhile.
@@ -167,14 +173,16 @@ std::string Hex(const std::string& bytes) {
   return out.empty() ? "-" : out;
 }
 
-// The printer's stored device mode, the input's named fields merged into it.
-bool PrinterDevMode(HANDLE printer, const DEVMODEA* input, DEVMODEA* out) {
+// The printer's stored device mode, the input's named fields merged into it,
+// and the printer's port, from one read of its record.
+bool PrinterDevMode(HANDLE printer, const DEVMODEA* input, DEVMODEA* out, std::string* port) {
   DWORD needed = 0;
   GetPrinterA(printer, 2, nullptr, 0, &needed);
   if (needed == 0) return false;
   std::vector<BYTE> record(needed);
   if (!GetPrinterA(printer, 2, record.data(), needed, &needed)) return false;
   const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(record.data());
+  if (info->pPortName != nullptr) *port = info->pPortName;
   std::memset(out, 0, sizeof *out);
   if (info->pDevMode != nullptr) std::memcpy(out, info->pDevMode, sizeof *out);
   if (input != nullptr && input->dmSize >= offsetof(DEVMODEA, dmFields) + sizeof(DWORD)) {
@@ -242,17 +250,8 @@ HDC WINAPI CreateDCA(LPCSTR pwszDriver, LPCSTR pwszDevice, LPCSTR /*pszPort*/, c
   PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
   if (!OpenPrinterA(const_cast<LPSTR>(pwszDevice), &printer, &defaults)) return nullptr;
   DEVMODEA dm;
-  const bool read = PrinterDevMode(printer, pdm, &dm);
   std::string port;
-  {
-    DWORD needed = 0;
-    GetPrinterA(printer, 2, nullptr, 0, &needed);
-    std::vector<BYTE> record(needed != 0 ? needed : 1);
-    if (needed != 0 && GetPrinterA(printer, 2, record.data(), needed, &needed)) {
-      const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(record.data());
-      if (info->pPortName != nullptr) port = info->pPortName;
-    }
-  }
+  const bool read = PrinterDevMode(printer, pdm, &dm, &port);
   ClosePrinter(printer);
   if (!read) return nullptr;
 
@@ -264,12 +263,7 @@ HDC WINAPI CreateDCA(LPCSTR pwszDriver, LPCSTR pwszDevice, LPCSTR /*pszPort*/, c
   if (dm.dmOrientation == DMORIENT_LANDSCAPE) std::swap(paper.x, paper.y);
   dc->width = Pixels(paper.x, dc->dpiX);
   dc->height = Pixels(paper.y, dc->dpiY);
-  Objects& g = Gdi();
-  std::lock_guard<std::mutex> guard(g.lock);
-  const uintptr_t key = g.next += 4;
-  g.dcs[key] = std::move(dc);
-  CountUp(QXPLAT_KIND_GDI);
-  return reinterpret_cast<HDC>(key);
+  return reinterpret_cast<HDC>(Register(&Objects::dcs, std::move(dc)));
 }
 
 BOOL WINAPI DeleteDC(HDC hdc) {

@@ -1,7 +1,7 @@
 // qxctl, Windows build only: what differs from the POSIX build. qxctl.exe is
 // a host of qxdll.dll like any other: it cannot look inside the library, and
 // the spooler is the system's own, so there is no simulated world to run.
-#include "inspect.h"
+#include "library_view.h"
 #include "qxctl.h"
 
 namespace qxctl {

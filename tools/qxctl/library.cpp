@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "inspect.h"
+#include "library_view.h"
 #include "qxctl.h"
 
 namespace qxctl {

@@ -1,5 +1,5 @@
 // qxctl: the library's own view of its current printer, beyond what the
-// exports show. Only the POSIX developer build can read it (inspect_posix.cpp);
+// exports show. Only the POSIX developer build can read it (library_view_posix.cpp);
 // the Windows build has none (host_windows.cpp).
 #pragma once
 

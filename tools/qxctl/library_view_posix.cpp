@@ -1,4 +1,4 @@
-// inspect_posix.cpp - INSPECTION ONLY: the POSIX developer build's look
+// library_view_posix.cpp - INSPECTION ONLY: the POSIX developer build's look
 // inside the library. Compiled only on POSIX, and the one file of qxctl that
 // includes the library's own headers (src/).
 //
@@ -22,7 +22,7 @@
 #include <cstring>
 
 #include "core/state.h"
-#include "inspect.h"
+#include "library_view.h"
 
 namespace qxctl {
 namespace {
