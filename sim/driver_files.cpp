@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <qxwire/names.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +14,6 @@
 #include <ctime>
 #include <mutex>
 #include <set>
-
-#include <qxwire/names.h>
 
 #include "pe_image.h"
 

@@ -77,13 +77,13 @@ Bytes FixedFileInfo(const Version& v) {
   Append32(b, uint32_t{v.file[2]} << 16 | v.file[3]);
   Append32(b, uint32_t{v.product[0]} << 16 | v.product[1]);
   Append32(b, uint32_t{v.product[2]} << 16 | v.product[3]);
-  Append32(b, 0x3F);       // dwFileFlagsMask
-  Append32(b, 0);          // dwFileFlags
-  Append32(b, 0x00040004); // dwFileOS: VOS_NT_WINDOWS32
-  Append32(b, 2);          // dwFileType: VFT_DLL
-  Append32(b, 0);          // dwFileSubtype
-  Append32(b, 0);          // dwFileDateMS
-  Append32(b, 0);          // dwFileDateLS
+  Append32(b, 0x3F);        // dwFileFlagsMask
+  Append32(b, 0);           // dwFileFlags
+  Append32(b, 0x00040004);  // dwFileOS: VOS_NT_WINDOWS32
+  Append32(b, 2);           // dwFileType: VFT_DLL
+  Append32(b, 0);           // dwFileSubtype
+  Append32(b, 0);           // dwFileDateMS
+  Append32(b, 0);           // dwFileDateLS
   return b;
 }
 
@@ -174,23 +174,23 @@ Bytes MakeDll(const std::optional<Version>& version) {
   // Optional header (PE32+).
   const size_t o = kOptionalHeaderOffset;
   Put16(b, o, 0x20B);
-  b[o + 2] = 14;                       // linker version
-  Put32(b, o + 8, raw_size);           // SizeOfInitializedData
-  Put32(b, o + 20, kSectionRva);       // BaseOfCode
-  Put64(b, o + 24, 0x180000000ull);    // ImageBase
+  b[o + 2] = 14;                     // linker version
+  Put32(b, o + 8, raw_size);         // SizeOfInitializedData
+  Put32(b, o + 20, kSectionRva);     // BaseOfCode
+  Put64(b, o + 24, 0x180000000ull);  // ImageBase
   Put32(b, o + 32, kSectionAlignment);
   Put32(b, o + 36, kFileAlignment);
-  Put16(b, o + 40, 6);                 // operating system version 6.0
-  Put16(b, o + 48, 6);                 // subsystem version 6.0
+  Put16(b, o + 40, 6);                                                       // operating system version 6.0
+  Put16(b, o + 48, 6);                                                       // subsystem version 6.0
   Put32(b, o + 56, kSectionRva + AlignUp(virtual_size, kSectionAlignment));  // SizeOfImage
-  Put32(b, o + 60, kSectionFileOffset);  // SizeOfHeaders
-  Put16(b, o + 68, 2);                   // Subsystem: Windows GUI
-  Put16(b, o + 70, 0x0160);              // dynamic base, high-entropy VA, NX compatible
-  Put64(b, o + 72, 0x100000);            // stack reserve
-  Put64(b, o + 80, 0x1000);              // stack commit
-  Put64(b, o + 88, 0x100000);            // heap reserve
-  Put64(b, o + 96, 0x1000);              // heap commit
-  Put32(b, o + 108, 16);                 // NumberOfRvaAndSizes
+  Put32(b, o + 60, kSectionFileOffset);                                      // SizeOfHeaders
+  Put16(b, o + 68, 2);                                                       // Subsystem: Windows GUI
+  Put16(b, o + 70, 0x0160);    // dynamic base, high-entropy VA, NX compatible
+  Put64(b, o + 72, 0x100000);  // stack reserve
+  Put64(b, o + 80, 0x1000);    // stack commit
+  Put64(b, o + 88, 0x100000);  // heap reserve
+  Put64(b, o + 96, 0x1000);    // heap commit
+  Put32(b, o + 108, 16);       // NumberOfRvaAndSizes
   if (version) {
     Put32(b, kResourceDirectoryEntry, kSectionRva);
     Put32(b, kResourceDirectoryEntry + 4, virtual_size);

@@ -21,8 +21,8 @@
 namespace qxpe {
 
 // Where the parts of an image lie, for tests that damage them.
-inline constexpr size_t kNtHeaderOffset = 0x80;        // e_lfanew: "PE\0\0"
-inline constexpr size_t kOptionalHeaderOffset = 0x98;  // after the 20-byte file header
+inline constexpr size_t kNtHeaderOffset = 0x80;                                         // e_lfanew: "PE\0\0"
+inline constexpr size_t kOptionalHeaderOffset = 0x98;                                   // after the 20-byte file header
 inline constexpr size_t kResourceDirectoryEntry = kOptionalHeaderOffset + 112 + 2 * 8;  // RVA, size
 inline constexpr size_t kSectionTableOffset = kOptionalHeaderOffset + 240;
 inline constexpr size_t kSectionFileOffset = 0x200;  // PointerToRawData of the one section
@@ -30,7 +30,7 @@ inline constexpr uint32_t kSectionRva = 0x1000;
 inline constexpr size_t kVersionInfoOffset = kSectionFileOffset + 0x58;  // VS_VERSIONINFO in the file
 
 struct Version {
-  uint16_t file[4] = {0, 0, 0, 0};     // a.b.c.d: MS = a << 16 | b, LS = c << 16 | d
+  uint16_t file[4] = {0, 0, 0, 0};  // a.b.c.d: MS = a << 16 | b, LS = c << 16 | d
   uint16_t product[4] = {0, 0, 0, 0};
   // The StringFileInfo texts (ASCII), such as {"FileVersion", "2.0.6.0"}.
   std::vector<std::pair<std::string, std::string>> strings;

@@ -7,9 +7,8 @@
 // whatever the date converted: a summer date converted in winter is off by
 // the hour. The zone is the process's (TZ, else the system's), read again at
 // every call so that a change of TZ takes effect.
-#include <windows.h>
-
 #include <time.h>
+#include <windows.h>
 
 #include <cstdint>
 

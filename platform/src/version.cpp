@@ -11,12 +11,11 @@
 // Every offset and size read from the file is checked against the file and
 // its section before it is used; a file that breaks any rule has no version
 // resource (fail closed), whatever else it holds.
-#include <windows.h>
-#include <winver.h>
 #include <qxplatform.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
+#include <windows.h>
+#include <winver.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,7 +31,7 @@ namespace {
 
 constexpr uint16_t kRtVersion = 16;
 constexpr uint16_t kVersionInfoName = 1;
-constexpr size_t kMaxSections = 96;          // the loader's own limit
+constexpr size_t kMaxSections = 96;             // the loader's own limit
 constexpr uint32_t kMaxResourceSize = 0x10000;  // wLength is 16 bits
 constexpr uint32_t kSubdirectory = 0x80000000u;
 
@@ -176,9 +175,12 @@ DWORD FindVersionResource(const char* path, std::vector<uint8_t>& resource) {
   for (const auto& level : levels) {
     if ((target & kSubdirectory) == 0) return kNoResources;
     switch (directory.FindEntry(target & ~kSubdirectory, level.id, level.first_any, target)) {
-      case ResourceDirectory::Entry::kFound: break;
-      case ResourceDirectory::Entry::kMissing: return level.missing;
-      case ResourceDirectory::Entry::kBroken: return kNoResources;
+      case ResourceDirectory::Entry::kFound:
+        break;
+      case ResourceDirectory::Entry::kMissing:
+        return level.missing;
+      case ResourceDirectory::Entry::kBroken:
+        return kNoResources;
     }
   }
   if ((target & kSubdirectory) != 0 || target > directory.bytes.size() || directory.bytes.size() - target < 16) {

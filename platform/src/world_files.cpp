@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <qxwire/names.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +14,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <qxwire/names.h>
 
 #include "handles.h"
 #include "runtime_folder.h"

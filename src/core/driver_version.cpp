@@ -33,6 +33,7 @@ struct ModuleRow {
 
 // Known user-interface module builds, searched in this order (never by
 // date: row 12 is dated before rows 9 to 11). The row named "END" ends it.
+// clang-format off
 constexpr ModuleRow kModuleTable[] = {
     {"VNP38_UI.DLL", "3/2/2006", "2.04"},
     {"VNP38_UI.DLL", "5/11/2006", "2.05"},
@@ -67,6 +68,7 @@ constexpr ModuleRow kModuleTable[] = {
     {"VNQUIF_GRP_300X.DLL", "9/11/2006", "2.05"},
     {"END", "", ""},
 };
+// clang-format on
 
 // The upper-case form of text (only a to z change) into out of kTextSize
 // bytes; the caller has checked that it fits.
@@ -138,8 +140,8 @@ BOOL getFileVersion(LPCSTR path, LPSTR shortText, DWORD size, LPSTR fullText, WO
   UINT length = 0;
   // A root block too short for the fixed information, or not marked as it,
   // is as unreadable as none.
-  if (!VerQueryValueA(block.get(), "\\", &value, &length) || value == nullptr ||
-      length < sizeof(VS_FIXEDFILEINFO) || static_cast<const VS_FIXEDFILEINFO*>(value)->dwSignature != VS_FFI_SIGNATURE) {
+  if (!VerQueryValueA(block.get(), "\\", &value, &length) || value == nullptr || length < sizeof(VS_FIXEDFILEINFO) ||
+      static_cast<const VS_FIXEDFILEINFO*>(value)->dwSignature != VS_FFI_SIGNATURE) {
     DebugLine("getFileVersion - VerQueryValue failed\r\n");
     return 1;
   }
@@ -148,8 +150,8 @@ BOOL getFileVersion(LPCSTR path, LPSTR shortText, DWORD size, LPSTR fullText, WO
   char shortLine[32], fullLine[32];
   std::snprintf(shortLine, sizeof shortLine, "%d.%d%d", HIWORD(info.dwFileVersionMS), LOWORD(info.dwFileVersionMS),
                 HIWORD(info.dwFileVersionLS));
-  std::snprintf(fullLine, sizeof fullLine, "%d.%d.%d.%d", HIWORD(info.dwFileVersionMS),
-                LOWORD(info.dwFileVersionMS), HIWORD(info.dwFileVersionLS), LOWORD(info.dwFileVersionLS));
+  std::snprintf(fullLine, sizeof fullLine, "%d.%d.%d.%d", HIWORD(info.dwFileVersionMS), LOWORD(info.dwFileVersionMS),
+                HIWORD(info.dwFileVersionLS), LOWORD(info.dwFileVersionLS));
   // Both texts or neither: a version cut to fit would be another version.
   if (std::strlen(shortLine) < size && std::strlen(fullLine) < size) {
     CopyWhole(shortText, size, shortLine);

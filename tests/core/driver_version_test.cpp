@@ -1,17 +1,17 @@
 // The driver version report against worlds whose drivers list their files:
 // qxsimd writes each file with its date and version resource, and the library
 // reads them back through the spooler, the file calls and the version calls.
+#include "core/driver_version.h"
+
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-
 #include <string>
 #include <vector>
 
-#include "core/driver_version.h"
 #include "fault_sweep.h"
 #include "world_test_util.h"
 
@@ -117,15 +117,16 @@ TEST_F(DriverVersion, UnknownOrOverlongPrinterReportsNothing) {
 // The date test is a substring test, rows in table order; module names match
 // in any case.
 TEST_F(DriverVersion, TableMatchesByNameAndSubstringDate) {
-  UseWorld(WithFiles(json::array({File("VNP_BAGTAG_UI.DLL", "2017-12-20T12:00:00"), File("QXVERSION.DLL", "2017-01-01", "2.0.6.0")})));
+  UseWorld(WithFiles(
+      json::array({File("VNP_BAGTAG_UI.DLL", "2017-12-20T12:00:00"), File("QXVERSION.DLL", "2017-01-01", "2.0.6.0")})));
   EXPECT_EQ(ReportFor(kBoarding).text, "5.0.0.6");
   UseWorld(WithFiles(json::array({File("vnpiuif_200.dll", "2017-11-04T08:00:00")})));
   EXPECT_EQ(ReportFor(kBoarding).text, "6.1.0.0");
 }
 
 TEST_F(DriverVersion, VersionModuleWhenTheTableHasNoRow) {
-  UseWorld(WithFiles(json::array({File("VNQUIF_G_200X.DLL", "2006-09-12T12:00:00", "5.9.9.9"),
-                      File("QXVERSION.DLL", "2006-09-12", "2.0.6.0")})));
+  UseWorld(WithFiles(json::array(
+      {File("VNQUIF_G_200X.DLL", "2006-09-12T12:00:00", "5.9.9.9"), File("QXVERSION.DLL", "2006-09-12", "2.0.6.0")})));
   EXPECT_EQ(ReportFor(kBoarding).text, "2.06");
   EXPECT_TRUE(Captured("Not found\r\n"));
 }
@@ -167,7 +168,7 @@ TEST_F(DriverVersion, TextLongerThanTheBufferIsNotWritten) {
 // The date text on a 12-hour clock: 00:05 is 12:05 AM, 12:30 is 12:30 PM.
 TEST_F(DriverVersion, FileDateOnATwelveHourClock) {
   UseWorld(WithFiles(json::array({File("A_UI.DLL", "2006-09-11T00:05:00"), File("B_UI.DLL", "2006-09-11T12:30:00"),
-                      File("C_UI.DLL", "2017-12-20T23:59:00"), File("D_UI.DLL", "2006-03-02T09:07:00")})));
+                                  File("C_UI.DLL", "2017-12-20T23:59:00"), File("D_UI.DLL", "2006-03-02T09:07:00")})));
   const struct {
     const char* name;
     const char* text;
