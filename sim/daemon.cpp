@@ -5,6 +5,8 @@
 
 #include <qxwire/names.h>
 
+#include "driver_files.h"
+
 namespace qxsim {
 namespace {
 
@@ -28,6 +30,8 @@ Daemon::Daemon(World world, std::string source, std::string dir)
       control_(world_, monitors_) {}
 
 Daemon::~Daemon() { StopMonitors(); }
+
+void Daemon::WriteDriverFiles() { RefreshDriverFiles(world_); }
 
 void Daemon::StartMonitors() { monitors_.Sync(false); }
 

@@ -27,6 +27,8 @@ class Daemon {
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
 
+  // Writes the world's driver files into the runtime folder (driver_files.h).
+  void WriteDriverFiles();
   // Starts the language monitors of the world. Call once the sockets exist.
   void StartMonitors();
   // Stops every monitor (before the daemon goes away).

@@ -38,7 +38,7 @@ const char* const kDefaultWorldJson = R"json({
         "config_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA38UI.DLL",
         "help_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA38.HLP",
         "dependent_files": [
-          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXRES.DLL", "date": "2018-10-23T09:30:00", "version": "2.0.0.9"},
+          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA38UI.DLL", "date": "2018-10-23T09:30:00", "version": "5.0.1.9"},
           {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXLM.DLL", "date": "2018-09-12T14:05:00", "version": "2.0.0.4"},
           {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXFONTS.DAT", "date": "2017-03-02"}
         ],
@@ -102,7 +102,8 @@ const char* const kDefaultWorldJson = R"json({
         "data_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA24.GPD",
         "config_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA24UI.DLL",
         "dependent_files": [
-          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXRES.DLL", "date": "2016-05-17T11:00:00", "version": "1.8.2.0"}
+          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\VNQUIF_G_200X.DLL", "date": "2006-09-11T12:00:00"},
+          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXVERSION.DLL", "date": "2006-09-11T12:00:00", "version": "2.0.6.0"}
         ],
         "default_datatype": "RAW",
         "language_monitor": null

@@ -237,6 +237,12 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 
+/* File times (file_times.cpp): FILETIME counts 100 ns since 1601-01-01 UTC. */
+WINBASEAPI BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                                   LPFILETIME lpLastWriteTime);
+WINBASEAPI BOOL WINAPI FileTimeToLocalFileTime(const FILETIME *lpFileTime, LPFILETIME lpLocalFileTime);
+WINBASEAPI BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime);
+
 /* The comm time-outs of a port, in milliseconds. */
 typedef struct _COMMTIMEOUTS {
   DWORD ReadIntervalTimeout;

@@ -3,8 +3,9 @@
 // file handle the layer has.
 //
 // CreateFileA chooses by path: "\\.\pipe\NAME" goes to the named-pipe area
-// (pipes.cpp); every other path fails with ERROR_FILE_NOT_FOUND until ports,
-// devices and world files are added, each as one more branch of OpenByPath.
+// (pipes.cpp), a drive path "X:\..." to the world's files (world_files.cpp);
+// every other path fails with ERROR_FILE_NOT_FOUND until ports and devices
+// are added, each as one more branch of OpenByPath.
 // ReadFile, WriteFile and FlushFileBuffers check the arguments every kind
 // shares, then call the operation of the handle's FileObject (handles.h),
 // which each kind implements; any other handle is ERROR_INVALID_HANDLE.
@@ -17,6 +18,7 @@
 #include "accounting.h"
 #include "handles.h"
 #include "pipes.h"
+#include "world_files.h"
 
 namespace qxplat {
 namespace {
@@ -32,8 +34,9 @@ BOOL FailBool(DWORD error) {
 }
 
 // OpenByPath - the object behind a path, by the kind of path.
-HANDLE OpenByPath(const char* path, DWORD access) {
+HANDLE OpenByPath(const char* path, DWORD access, DWORD disposition) {
   if (IsPipePath(path)) return PipeOpen(path, access);
+  if (IsWorldFilePath(path)) return WorldFileOpen(path, access, disposition);
   return Fail(ERROR_FILE_NOT_FOUND);
 }
 
@@ -45,8 +48,10 @@ using namespace qxplat;
 extern "C" {
 
 // CreateFileA - open a file-like object.
-//   lpFileName (in): a pipe path "\\.\pipe\NAME" (see pipes.cpp); other
-//     paths are not served yet and give ERROR_FILE_NOT_FOUND.
+//   lpFileName (in): a pipe path "\\.\pipe\NAME" (see pipes.cpp), or a
+//     drive path of the world's files, opened for reading only (see
+//     world_files.h); other paths are not served yet and give
+//     ERROR_FILE_NOT_FOUND.
 //   dwDesiredAccess (in): GENERIC_READ, GENERIC_WRITE or both.
 //   dwShareMode, lpSecurityAttributes, hTemplateFile: accepted and ignored.
 //   dwCreationDisposition (in): CREATE_NEW to TRUNCATE_EXISTING; a pipe is
@@ -65,7 +70,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  return OpenByPath(lpFileName, dwDesiredAccess);
+  return OpenByPath(lpFileName, dwDesiredAccess, dwCreationDisposition);
 }
 
 // ReadFile - synchronous read.

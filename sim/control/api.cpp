@@ -10,6 +10,7 @@
 #include <qxwire/ops.h>
 
 #include "control/call.h"
+#include "driver_files.h"
 
 namespace qxsim {
 namespace control {
@@ -262,6 +263,7 @@ Reply ControlApi::Handle(const nlohmann::json& request) {
         w_.ResetLocked();
       }
       monitors_.Sync(true);
+      RefreshDriverFiles(w_);
       return {control::Ok(), std::nullopt};
     }
     const auto* found = std::find_if(std::begin(kOperations), std::end(kOperations),
@@ -277,7 +279,10 @@ Reply ControlApi::Handle(const nlohmann::json& request) {
       std::lock_guard<std::mutex> guard(w_.lock);
       reply.head = found->run(call);
     }
-    if (call.monitors_changed) monitors_.Sync(false);
+    if (call.monitors_changed) {
+      monitors_.Sync(false);
+      RefreshDriverFiles(w_);
+    }
     return reply;
   } catch (const std::exception& e) {  // bad requests (a WorldError too), allocation failures
     return {control::Refused(e.what()), std::nullopt};

@@ -26,8 +26,9 @@ constexpr const char* kBoarding = "QX ZDA24 Boarding Pass Printer";
 
 class Daemon : public SimFixture {};
 
-// Sockets, markers, the log the fixture keeps, and the folder of the
-// platform's named pipes (the language monitors serve theirs there).
+// Sockets, markers, the log the fixture keeps, the folder of the
+// platform's named pipes (the language monitors serve theirs there) and the
+// drive folders of the world's files.
 TEST_F(Daemon, ServesOnlyInsideAPrivateFolder) {
   struct stat st;
   ASSERT_EQ(stat(dir().c_str(), &st), 0);
@@ -35,9 +36,12 @@ TEST_F(Daemon, ServesOnlyInsideAPrivateFolder) {
   for (const auto& entry : std::filesystem::directory_iterator(dir())) {
     const std::string name = entry.path().filename();
     EXPECT_TRUE(name == "spooler.sock" || name == "control.sock" || name == "qxsimd.pid" ||
-                name == "qxsimd.ready" || name == "qxsimd.log" || name == "pipes")
+                name == "qxsimd.ready" || name == "qxsimd.log" || name == "pipes" || name == "drives")
         << name;
   }
+  ASSERT_EQ(lstat((dir() + "/drives").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   const json status = control().Status();
   EXPECT_EQ(status["pid"], world().pid());
   EXPECT_EQ(status["source"], "embedded default");
