@@ -154,7 +154,7 @@ Reply PortService::Handle(const json& request, const std::optional<std::string>&
       uint64_t now = qxplat_clock_now_ms();
       const uint64_t deadline = now + TotalMs(t, max);
       // Automatic status back: with nothing asked, the printer's "S" reply.
-      device->AutoStatus(now);
+      if (max > 0) device->AutoStatus(now);
       std::string got;
       uint64_t last_byte = 0;
       while (got.size() < max) {
