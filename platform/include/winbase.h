@@ -5,7 +5,7 @@
  * records and constants.
  *
  * Implemented by platform/src/kernel.cpp, platform/src/memory.cpp,
- * platform/src/files.cpp and platform/src/pipes.cpp.
+ * platform/src/files.cpp, platform/src/ports.cpp and platform/src/pipes.cpp.
  * Only the ANSI forms exist; the generic names map to them, as they do on
  * Windows when UNICODE is not defined.
  */
@@ -251,6 +251,13 @@ typedef struct _COMMTIMEOUTS {
   DWORD WriteTotalTimeoutMultiplier;
   DWORD WriteTotalTimeoutConstant;
 } COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+/* Ports and devices (ports.cpp, dispatched by files.cpp). */
+WINBASEAPI BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                                       DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                                       LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
+WINBASEAPI BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+WINBASEAPI BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 
 /* Named pipes (pipes.cpp). */
 WINBASEAPI HANDLE WINAPI CreateNamedPipeA(LPCSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode,

@@ -231,6 +231,8 @@ const Operation kOperations[] = {
     {qxwire::control::kRemoveJob, control::RemoveJob, Room::kWorld},
     {qxwire::control::kSetDevice, control::SetDevice, Room::kWorld},
     {qxwire::control::kRemoveDevice, control::RemoveDevice, Room::kWorld},
+    {qxwire::control::kDeviceState, control::DeviceState, Room::kWorld},
+    {qxwire::control::kPort, control::PortOp, Room::kWorld},
     {qxwire::control::kMonitors, control::MonitorsOp, Room::kMonitors},
     {qxwire::control::kMonitor, control::MonitorOp, Room::kMonitors},
     {qxwire::control::kSetMonitor, control::SetMonitor, Room::kMonitors},

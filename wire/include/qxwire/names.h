@@ -13,6 +13,7 @@ namespace qxwire {
 
 constexpr const char* kSpoolerSocket = "spooler.sock";  // the spooler service
 constexpr const char* kControlSocket = "control.sock";  // the control API
+constexpr const char* kPortsSocket = "ports.sock";      // direct opens of ports and devices
 constexpr const char* kPidFile = "qxsimd.pid";          // held locked while qxsimd runs
 constexpr const char* kReadyFile = "qxsimd.ready";      // written once both sockets listen
 constexpr const char* kPipesFolder = "pipes";           // the named pipes' sockets
@@ -27,6 +28,11 @@ constexpr const char* kDrivesFolder = "drives";
 // at once, so only a stalled or hostile client meets it (at the test suites'
 // QX_TIME_SCALE of 1000 it is 3.6 real seconds).
 constexpr uint64_t kIdleLimitMs = 60 * 60 * 1000;
+
+// The longest one read or write on a port waits (virtual ms), whatever its
+// comm time-outs say: all-zero time-outs, which on Windows wait for good,
+// wait this long.
+constexpr uint64_t kMaxPortWaitMs = 60 * 1000;
 
 // DefaultDir - the runtime folder: $QX_SIM_DIR, else /tmp/qxsim-<uid>.
 // Read on every call, never cached, so that a process may switch worlds.
