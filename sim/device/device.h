@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "flash.h"
+#include "pages.h"
 #include "printer.h"
 
 namespace qxsim {
@@ -79,6 +80,9 @@ class DeviceEmulator {
   std::string Received(bool clear);
   size_t received_size() const;
 
+  // pages - the pages the printer printed (printed jobs of page lines).
+  PageStore& pages() { return pages_; }
+
   // ---- Port signals --------------------------------------------------------
   // Busy - the parallel port's BUSY line: no printer, a printer that does
   // not respond or is not ready, or one in flash mode takes no bytes.
@@ -115,6 +119,7 @@ class DeviceEmulator {
   std::string received_;
   std::deque<char> replies_;
   FlashRun flash_;
+  PageStore pages_;  // a lock of its own
 };
 
 }  // namespace qxsim
