@@ -122,6 +122,15 @@ std::string ControlClient::Received(const std::string& port, bool clear) const {
   if (!body) throw ControlError("qxsimd sent a received record without its bytes");
   return std::move(*body);
 }
+json ControlClient::Pages(const std::string& port) const { return Call({{kOp, op::kPages}, {"port", port}}); }
+json ControlClient::Page(const std::string& port, uint64_t number, bool texts, std::string* png) const {
+  std::optional<std::string> body;
+  json reply = Exchange({{kOp, op::kPage}, {"port", port}, {"number", number}, {"texts", texts}}, &body);
+  Check(reply);
+  if (!body) throw ControlError("qxsimd sent a page without its picture");
+  *png = std::move(*body);
+  return reply;
+}
 void ControlClient::Monitor(const std::string& port, const std::string& action) const {
   Call({{kOp, op::kMonitor}, {"port", port}, {"action", action}});
 }

@@ -61,6 +61,13 @@ class ControlClient {
   // order (the last 4 MiB); clear empties the record after reading it.
   std::string Received(const std::string& port, bool clear = false) const;
 
+  // Printed pages of the printer on port: Pages gives {"port", "printed",
+  // "unreadable", "kept_at_most", "pages": [{"number", "job", "page",
+  // "width", "height", "dpi_x", "dpi_y", "texts", "unreadable"}]}; Page one
+  // of them by number, its PNG picture in png (with "text_list" when texts).
+  nlohmann::json Pages(const std::string& port) const;
+  nlohmann::json Page(const std::string& port, uint64_t number, bool texts, std::string* png) const;
+
   // Language monitors: action "start", "stop" or "crash".
   void Monitor(const std::string& port, const std::string& action) const;
   void SetMonitorBusy(const std::string& port, bool busy) const;

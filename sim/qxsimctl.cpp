@@ -15,6 +15,7 @@
 #include <qxwire/ops.h>
 
 #include "client.h"
+#include "qxsimctl_pages.h"
 #include "wire.h"
 
 namespace {
@@ -55,6 +56,9 @@ const char kUsage[] =
     "                                  silent: it answers nothing; garbled: its answers inverted)\n"
     "  port PORT                       who holds the port open directly, the spooler on it,\n"
     "                                  the jobs waiting for it, its status byte\n"
+    "  device PORT pages [--out DIR]   the pages its printer printed (the latest 32), each saved\n"
+    "                                  as DIR/page-N.png with --out\n"
+    "  device PORT page N --out FILE   page N's picture as PNG\n"
     "  monitors                        the language monitors\n"
     "  monitor PORT stop|start|crash   control a language monitor\n"
     "  monitor PORT busy on|off        keep every pipe instance taken, or free them\n"
@@ -396,6 +400,8 @@ int main(int argc, char** argv) {
     } else {
       UsageError("job: unknown action \"" + args[1] + "\"");
     }
+  } else if (command == "device" && args.size() >= 3 && (args[2] == "pages" || args[2] == "page")) {
+    return qxsimctl::Pages(dir, as_json, args);
   } else if (command == "device" && args.size() >= 3 && args[2] == "received") {
     if (args.size() > 4 || (args.size() == 4 && args[3] != "raw" && args[3] != "clear")) {
       UsageError("device PORT received takes raw or clear");

@@ -113,7 +113,9 @@ void SharedWorld::PrintReadyJobsLocked(Printer& p) {
       continue;
     }
     if (const auto device = devices.On(port_name)) {
-      device->Receive(std::string_view(reinterpret_cast<const char*>(it->data.data()), it->data.size()));
+      const std::string_view bytes(reinterpret_cast<const char*>(it->data.data()), it->data.size());
+      device->Receive(bytes);
+      device->pages().Print(it->id, bytes);
     }
     if (EqualNoCase(port_name, "FILE:")) {
       // The print-to-file port: each job becomes a file of the world folder.

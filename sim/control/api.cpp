@@ -206,8 +206,8 @@ namespace {
 using control::ControlCall;
 
 // Where an operation runs: with the world's mutex held, or the monitors'
-// (which the monitor operations take themselves).
-enum class Room { kWorld, kMonitors };
+// (which the monitor operations take themselves), or a device's page store's.
+enum class Room { kWorld, kMonitors, kPages };
 
 struct Operation {
   const char* name;
@@ -239,6 +239,8 @@ const Operation kOperations[] = {
     {qxwire::control::kScriptMonitor, control::ScriptMonitor, Room::kMonitors},
     {qxwire::control::kMonitorRequests, control::MonitorRequests, Room::kMonitors},
     {qxwire::control::kMonitorState, control::MonitorState, Room::kMonitors},
+    {qxwire::control::kPages, control::PagesOp, Room::kPages},
+    {qxwire::control::kPage, control::PageOp, Room::kPages},
 };
 
 }  // namespace
@@ -273,7 +275,7 @@ Reply ControlApi::Handle(const nlohmann::json& request) {
     if (found == std::end(kOperations)) throw BadRequest("unknown operation \"" + op + "\"");
     Reply reply;
     ControlCall call{w_, monitors_, request, reply.body};
-    if (found->room == Room::kMonitors) {
+    if (found->room != Room::kWorld) {
       reply.head = found->run(call);
       return reply;
     }

@@ -55,5 +55,9 @@ nlohmann::json SetMonitor(ControlCall& c);
 nlohmann::json ScriptMonitor(ControlCall& c);
 nlohmann::json MonitorRequests(ControlCall& c);
 nlohmann::json MonitorState(ControlCall& c);
+// Printed pages, without the world's mutex: the device's page store has a
+// lock of its own, and drawing a picture takes time (pages.cpp).
+nlohmann::json PagesOp(ControlCall& c);
+nlohmann::json PageOp(ControlCall& c);
 
 }  // namespace qxsim::control

@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "flash.h"
+#include "pages.h"
 #include "printer.h"
 
 namespace qxsim {
@@ -101,6 +102,9 @@ class DeviceEmulator {
   std::string Received(bool clear);
   size_t received_size() const;
 
+  // pages - the pages the printer printed (printed jobs of page lines).
+  PageStore& pages() { return pages_; }
+
   // ---- Port signals --------------------------------------------------------
   // Busy - the parallel port's BUSY line: no printer, a busy printer, one
   // that does not respond or is not ready, or one in flash mode takes no
@@ -153,6 +157,7 @@ class DeviceEmulator {
   uint64_t generation_ = 0;
   std::condition_variable changed_;
   FlashRun flash_;
+  PageStore pages_;  // a lock of its own
 };
 
 }  // namespace qxsim

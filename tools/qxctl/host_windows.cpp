@@ -15,6 +15,14 @@ Failure NoSpoolerFailure() {
 
 void AddSimCommands(CLI::App&, Commands&) {}
 
+// The pictures of printed pages are the simulated world's; a real printer's
+// paper is its own.
+bool PagePicturesAvailable() { return false; }
+
+std::optional<Failure> SavePagePicture(const std::string&, unsigned, const std::string&, json*) {
+  return UsageFailure("--out is not available in this build");
+}
+
 // The Windows loader runs the library's attach under its own lock before
 // qxctl.exe starts; nothing of the program can run alongside to announce it.
 void LibraryLoaded() {}

@@ -182,6 +182,7 @@ int Run(int argc, char** argv) {
   AddLibraryCommands(app, commands);
   AddSettingsCommands(app, commands);
   AddMonitorCommands(app, commands);
+  AddGraphicsCommands(app, commands);
   AddSimCommands(app, commands);
   // Listed for the help text; Run reads its words.
   app.add_subcommand("help", "Help on qxctl, or on one command: qxctl help lm flash");

@@ -91,6 +91,16 @@ void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printer
 void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs
 void AddMonitorCommands(CLI::App& app, Commands& commands);   // status parse-status lm rfid key
 void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX build's simulated world)
+void AddGraphicsCommands(CLI::App& app, Commands& commands);  // fonts font fit ticket
+
+// Whether this build can fetch the picture of a printed page (POSIX: the
+// simulated world keeps one for every page a printer printed).
+bool PagePicturesAvailable();
+// SavePagePicture - the picture of the page that printer printed as job,
+// saved as a PNG file at path; picture receives {"file", "port", "page",
+// "width", "height"}. A failure when there is none to be had.
+std::optional<Failure> SavePagePicture(const std::string& printer, unsigned job, const std::string& path,
+                                       json* picture);
 
 // The failure when no spooler answers, with the build's own hint: the world's
 // folder and how to start one on POSIX, the spooler service on Windows.

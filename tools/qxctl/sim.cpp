@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -175,6 +176,41 @@ Failure NoSpoolerFailure() {
           "no simulated world answers in " + qxsim::DefaultDir() +
               (set ? " (the folder QX_SIM_DIR names)" : " (QX_SIM_DIR is not set)"),
           "start one with `qxctl sim start`, or set QX_SIM_DIR to the folder of a running world"};
+}
+
+bool PagePicturesAvailable() { return true; }
+
+std::optional<Failure> SavePagePicture(const std::string& printer, unsigned job, const std::string& path,
+                                       json* picture) {
+  char port[QX_NAME_SIZE] = {};
+  qxNewGetPrinterPort(printer.c_str(), port);
+  try {
+    const qxsim::ControlClient control(qxsim::DefaultDir());
+    // The job's last page among those the printer's device keeps.
+    uint64_t number = 0;
+    const nlohmann::json kept = control.Pages(port);
+    for (const nlohmann::json& page : kept["pages"]) {
+      if (page.value("job", 0u) == job) number = page.value("number", uint64_t{0});
+    }
+    if (number == 0) {
+      return Failure{kExitRefused, std::nullopt, "NO_PAGE",
+                     "the printer on " + OrNone(port) + " has printed no page of job " + std::to_string(job),
+                     "a paused printer keeps its jobs queued (qxctl jobs)"};
+    }
+    std::string png;
+    const nlohmann::json page = control.Page(port, number, false, &png);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) out.write(png.data(), static_cast<std::streamsize>(png.size()));
+    if (!out.flush()) return Failure{kExitRefused, std::nullopt, "FILE", "'" + path + "' cannot be written", ""};
+    *picture = {{"file", path},
+                {"port", port},
+                {"page", number},
+                {"width", page.value("picture_width", 0)},
+                {"height", page.value("picture_height", 0)}};
+    return std::nullopt;
+  } catch (const qxsim::ControlError& e) {
+    return SimFailure(std::string("the picture cannot be fetched: ") + e.what());
+  }
 }
 
 void AddSimCommands(CLI::App& app, Commands& commands) {

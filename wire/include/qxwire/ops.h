@@ -73,6 +73,8 @@ constexpr const char* kSetMonitor = "set_monitor";
 constexpr const char* kScriptMonitor = "script_monitor";
 constexpr const char* kMonitorRequests = "monitor_requests";
 constexpr const char* kMonitorState = "monitor_state";
+constexpr const char* kPages = "pages";  // the pages a port's printer printed
+constexpr const char* kPage = "page";    // one of them, its PNG picture as the body
 constexpr const char* kReset = "reset";
 constexpr const char* kStop = "stop";
 }  // namespace control
