@@ -27,5 +27,17 @@ expect("${out}" "sent 8 bytes to QX ZDA-38 Ticket Printer as \"Ticket 7\"")
 run(0 out ${QXSIMCTL} device USB001 received)
 expect("${out}" "48 45 4c 4c 4f 1b 49 53")
 
+# The cash drawer: pulsed while the printer is in order, refused (exit 1,
+# saying why) while it reports paper low.
+run(0 out ${QXCTL} drawer)
+expect("${out}" "drawer pulsed on ${ticket}")
+run(0 out ${QXSIMCTL} device USB001 received clear)
+expect("${out}" "1b 44 52 02")
+run(0 out ${QXSIMCTL} device USB001 set faults=low_paper)
+run(1 out ${QXCTL} --json drawer)
+expect("${out}" "\"name\":\"PRINTER_NOT_OK\"")
+run(0 out ${QXSIMCTL} device USB001 received)
+expect("${out}" "USB001 received 0 bytes")
+
 run(0 out ${QXCTL} sim stop)
 file(REMOVE_RECURSE ${DIR})

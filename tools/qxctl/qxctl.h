@@ -88,7 +88,7 @@ class Commands {
 };
 
 void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printers current sheets driver-version
-void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs
+void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs drawer
 void AddMonitorCommands(CLI::App& app, Commands& commands);   // status parse-status lm rfid key
 void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX build's simulated world)
 void AddGraphicsCommands(CLI::App& app, Commands& commands);  // fonts font fit ticket

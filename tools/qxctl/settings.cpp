@@ -184,6 +184,31 @@ int Jobs(const Context& context, const std::optional<std::string>& deleteName) {
   return kExitDone;
 }
 
+int Drawer(const Context& context) {
+  const std::string printer = CurrentPrinter(context);
+  WaitNotice notice("the language monitor of " + OrNone(printer) + " (the drawer is pulsed only when it answers)");
+  if (!qxPulseCashDrawerGPrinter()) {
+    // Say why: the library answers only 0, so ask the monitor the same question.
+    BOOL ok = FALSE;
+    const QXRESULT rc = qxLMGetPrinterOKStatus(&ok);
+    if (rc != QX_ERR_OK) {
+      return Fail(context, LibraryFailure(rc, "the drawer was not pulsed: the language monitor of " + OrNone(printer) +
+                                                  " does not answer",
+                                          "the drawer is pulsed only while the monitor reports the printer in order"));
+    }
+    return Fail(context, {kExitRefused, std::nullopt, ok ? "NOT_SPOOLED" : "PRINTER_NOT_OK",
+                          ok ? "the drawer command could not be spooled to " + printer
+                             : "the drawer was not pulsed: " + printer + " reports paper low or not ready",
+                          ok ? "" : "qxctl status shows the printer's conditions"});
+  }
+  if (context.json) {
+    Emit({{"drawer", "pulsed"}, {"printer", printer}});
+  } else {
+    std::printf("drawer pulsed on %s\n", printer.c_str());
+  }
+  return kExitDone;
+}
+
 }  // namespace
 
 void AddSettingsCommands(CLI::App& app, Commands& commands) {
@@ -228,6 +253,9 @@ void AddSettingsCommands(CLI::App& app, Commands& commands) {
   jobs->add_option_function<std::string>(
       "--delete", [deleteName](const std::string& value) { *deleteName = value; },
       "delete the jobs whose document is named exactly NAME; says how many");
+
+  commands.Add(app, "drawer", "Open the cash drawer on the current printer's drawer output (only while it is in order)",
+               Needs::kSpooler, Drawer);
 }
 
 }  // namespace qxctl
