@@ -91,6 +91,16 @@ void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printer
 void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs
 void AddMonitorCommands(CLI::App& app, Commands& commands);   // status parse-status lm rfid key
 void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX build's simulated world)
+void AddPortCommands(CLI::App& app, Commands& commands);      // acquire spooling port
+void AddPortReadCommands(CLI::App& app, Commands& commands);  // model
+
+// The status reply through the printer's port, with the current printer's
+// port taken for the read and given back after it: the two-road read with
+// the language monitor marked unavailable, or the direct read (direct).
+// reply/size receive the reply and length its size; moved the queues moved
+// to "FILE:" meanwhile. Returns kExitDone, or the exit code of the failure
+// it reported.
+int PortStatus(const Context& context, LONG index, bool direct, BYTE* reply, DWORD size, DWORD* length, json* moved);
 
 // The failure when no spooler answers, with the build's own hint: the world's
 // folder and how to start one on POSIX, the spooler service on Windows.
