@@ -12,6 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <qxwire/devmode.h>
+#include <qxwire/ops.h>
+
 #include "accounting.h"
 #include "simlink.h"
 
@@ -108,17 +111,16 @@ BOOL WINAPI PageSetupDlgA(LPPAGESETUPDLGA lppsd) {
   if (lppsd->hDevMode != nullptr || lppsd->hDevNames != nullptr) return Fail(PDERR_RETDEFFAILURE);
 
   json reply;
-  const DWORD error = SimRequest(SimDir(), {{"op", "default_devnames"}}, reply);
+  const DWORD error = SimRequest(SimDir(), {{"op", qxwire::spool::kDefaultDevnames}}, reply);
   if (error == ERROR_FILE_NOT_FOUND || error == RPC_S_SERVER_UNAVAILABLE) return Fail(PDERR_NODEFAULTPRN);
   if (error != 0) return Fail(PDERR_PRINTERNOTFOUND);
 
   std::vector<uint8_t> devmode;
-  DEVMODEA dm{};
-  if (!DecodeHex(TextOf(reply, "devmode"), devmode) || devmode.size() < sizeof(DEVMODEA)) {
+  if (qxwire::DecodeDevmode(TextOf(reply, "devmode"), sizeof(DEVMODEA), devmode) != qxwire::DevmodeCheck::kOk) {
     return Fail(PDERR_GETDEVMODEFAIL);
   }
+  DEVMODEA dm{};
   std::memcpy(&dm, devmode.data(), sizeof dm);
-  if (size_t{dm.dmSize} + dm.dmDriverExtra != devmode.size()) return Fail(PDERR_GETDEVMODEFAIL);
 
   const std::string driver = "winspool";
   const std::string device = TextOf(reply, "name");

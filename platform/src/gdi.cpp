@@ -48,6 +48,8 @@
 #include <utility>
 #include <vector>
 
+#include <qxwire/hex.h>
+
 #include "accounting.h"
 
 namespace qxplat {
@@ -163,15 +165,8 @@ void Deselect(Objects& g, HGDIOBJ handle) {
   }
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out.empty() ? "-" : out;
-}
+// Hex - a text field of a page line: its bytes in hex, "-" when empty.
+std::string Hex(const std::string& bytes) { return bytes.empty() ? "-" : qxwire::ToHex(bytes); }
 
 // The printer's stored device mode, the input's named fields merged into it,
 // and the printer's port, from one read of its record.

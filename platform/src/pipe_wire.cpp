@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <qxwire/hex.h>
+#include <qxwire/names.h>
+
 #include "pipes.h"
 #include "records.h"
 #include "runtime_folder.h"
@@ -32,16 +35,13 @@ std::string RuntimeDir() {
 }
 
 std::string EscapedStem(std::string_view key) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string stem;
   for (const char ch : key) {
     const auto c = static_cast<unsigned char>(ch);
     if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
       stem += ch;
     } else {
-      stem += '%';
-      stem += kHex[c >> 4];
-      stem += kHex[c & 15];
+      stem += '%' + qxwire::ToHex(&ch, 1);
     }
   }
   return stem;
@@ -75,7 +75,7 @@ DWORD ResolvePipe(const char* name, PipeAddress* out) {
   out->key.clear();
   for (const char c : text.substr(kPipePrefix.size())) out->key += FoldAscii(c);
   out->runtime_dir = RuntimeDir();
-  out->pipes_dir = out->runtime_dir + "/pipes";
+  out->pipes_dir = qxwire::PathIn(out->runtime_dir, qxwire::kPipesFolder);
   // The path and its terminating zero must fit sun_path.
   constexpr size_t kRoom = sizeof(sockaddr_un::sun_path);
   auto fits = [&](const std::string& stem) {

@@ -40,6 +40,24 @@ inline constexpr char kTicket[] = "QX ZDA-38 Ticket Printer";   // USB001, monit
 inline constexpr char kBoarding[] = "QX ZDA24 Boarding Pass Printer";  // LPT1:, no monitor
 inline constexpr char kOffice[] = "Office Laser MFP";
 
+// PatientClock - this process's clock runs at the given scale (real time by
+// default) for the scope.
+// The library's RFID read window (2200 virtual ms) is a wall-clock race
+// against the monitor's answer: on the suite's fast clock it lasts about 2 ms
+// of real time, which a busy machine can miss. Exchanges that expect an answer
+// run under this; the monitor in qxsimd keeps its own fast clock. Set it once
+// per test, before any thread of the test starts.
+class PatientClock {
+ public:
+  explicit PatientClock(double scale = 1.0) : scale_(qxplat_clock_scale()) { qxplat_clock_set_scale(scale); }
+  ~PatientClock() { qxplat_clock_set_scale(scale_); }
+  PatientClock(const PatientClock&) = delete;
+  PatientClock& operator=(const PatientClock&) = delete;
+
+ private:
+  const double scale_;
+};
+
 // A world per test, and a check that nothing the library opened stays open.
 class LibraryWorld : public qxsim::SimFixture {
  protected:

@@ -18,4 +18,8 @@ Failure NoSpoolerFailure() {
 
 void AddSimCommands(CLI::App&, Commands&) {}
 
+// The Windows loader runs the library's attach under its own lock before
+// qxctl.exe starts; nothing of the program can run alongside to announce it.
+void LibraryLoaded() {}
+
 }  // namespace qxctl

@@ -255,6 +255,7 @@ int Run(int argc, char** argv) {
 }  // namespace qxctl
 
 int main(int argc, char** argv) {
+  qxctl::LibraryLoaded();
   try {
     return qxctl::Run(argc, argv);
   } catch (const std::exception& e) {

@@ -140,6 +140,11 @@ std::string AbsolutePath(const std::string& path);
 // The pipe time-out the library uses for this command, in ms.
 uint32_t PipeTimeoutMs(const Context& context);
 
+// LibraryLoaded - main has begun, so the library's load-time attach is over:
+// no notice of a long load is due (POSIX; nothing to do on Windows, where the
+// loader runs the attach before any code of the program).
+void LibraryLoaded();
+
 // Says on standard error what a call waits for once it has waited longer
 // than a second; quiet for a call that returns sooner.
 class WaitNotice {

@@ -13,6 +13,7 @@ constexpr const char* kSpoolerSocket = "spooler.sock";  // the spooler service
 constexpr const char* kControlSocket = "control.sock";  // the control API
 constexpr const char* kPidFile = "qxsimd.pid";          // held locked while qxsimd runs
 constexpr const char* kReadyFile = "qxsimd.ready";      // written once both sockets listen
+constexpr const char* kPipesFolder = "pipes";           // the named pipes' sockets
 
 // How long (virtual ms, on the scaled clock) qxsimd waits for a connection:
 // a request must arrive whole within this of the connection's opening or of
