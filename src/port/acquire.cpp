@@ -51,6 +51,11 @@ constexpr PortChangeLines kRestoreLines = {
 
 bool OnNT() { return g_state.osVersion.dwPlatformId == VER_PLATFORM_WIN32_NT; }
 
+// A printer's name for a debug line.
+const char* NameOf(const PRINTER_INFO_2A& printer) {
+  return printer.pPrinterName != nullptr ? printer.pPrinterName : "";
+}
+
 // Two port names are the same port: byte for byte, both present.
 bool SamePort(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
 
@@ -67,10 +72,12 @@ bool PrinterListed(const char* name) {
   if (EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned)) return false;  // no printers
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return true;
   GlobalBlock list;
-  if (!list.Allocate(needed) || !EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, list.get(), list.size(), &needed, &returned)) {
+  if (!list.Allocate(needed) ||
+      !EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, list.get(), list.size(), &needed, &returned)) {
     return true;
   }
-  const DWORD count = returned < list.size() / sizeof(PRINTER_INFO_2A) ? returned : list.size() / sizeof(PRINTER_INFO_2A);
+  const DWORD count =
+      returned < list.size() / sizeof(PRINTER_INFO_2A) ? returned : list.size() / sizeof(PRINTER_INFO_2A);
   const auto* printers = list.as<PRINTER_INFO_2A>();
   for (DWORD i = 0; i < count; ++i) {
     if (printers[i].pPrinterName != nullptr && std::strcmp(printers[i].pPrinterName, name) == 0) return true;
@@ -89,9 +96,9 @@ QXRESULT RestoreMoved() {
     if (record.moved[i] == 0) continue;
     const PRINTER_INFO_2A& printer = record.snapshot[i];
     const QXRESULT restored = qxRestoreNTPort(printer);
-    DebugLineFormat(kLine, "\nDLL Printer restored = %s", printer.pPrinterName);
-    if (restored == QX_ERR_OK ||
-        (restored == ERROR_INVALID_PRINTER_NAME && printer.pPrinterName != nullptr && !PrinterListed(printer.pPrinterName))) {
+    DebugLineFormat(kLine, "\nDLL Printer restored = %s", NameOf(printer));
+    if (restored == QX_ERR_OK || (restored == ERROR_INVALID_PRINTER_NAME && printer.pPrinterName != nullptr &&
+                                  !PrinterListed(printer.pPrinterName))) {
       record.moved[i] = 0;
     } else if (result == QX_ERR_OK) {
       result = AsResultCode(restored);
@@ -173,7 +180,8 @@ QXRESULT QXAPI qxAcquirePort(LPCSTR printerName) {
     DebugLine("\nAlloc failed");
     return QX_ERR_NO_MEMORY;
   }
-  const BOOL second = EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, snapshot.get(), snapshot.size(), &needed, &returned);
+  const BOOL second =
+      EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, snapshot.get(), snapshot.size(), &needed, &returned);
   if (!second) DebugLine("\nDLL - 2nd Enum == 0");
   DebugLineFormat(qx::kNameSize, "\nDLL 2nd Enum return value = %d", second);
   // The count is held to the records the block can hold.
@@ -223,7 +231,7 @@ QXRESULT QXAPI qxAcquirePort(LPCSTR printerName) {
   for (DWORD i = 0; i < count && failure == QX_ERR_OK; ++i) {
     record.moved[i] = 0;
     if (!qx::SamePort(record.snapshot[i].pPortName, port)) continue;
-    DebugLineFormat(qx::kNameSize, "\nDLL Printer isolated = %s", record.snapshot[i].pPrinterName);
+    DebugLineFormat(qx::kNameSize, "\nDLL Printer isolated = %s", qx::NameOf(record.snapshot[i]));
     const QXRESULT isolated = qx::qxIsolateNTPort(record.snapshot[i]);
     // A queue left on the port would be printed to while the library holds
     // it: one that cannot be moved ends the acquisition.
@@ -239,8 +247,9 @@ QXRESULT QXAPI qxAcquirePort(LPCSTR printerName) {
     return failure;
   }
   for (DWORD i = 0; i < count; ++i) {
-    DebugLineFormat(qx::kNameSize, record.moved[i] != 0 ? "\nDLL Call to Isolate Printer = %s" : "\nDLL Printer NOT moved = %s",
-                    record.snapshot[i].pPrinterName);
+    DebugLineFormat(qx::kNameSize,
+                    record.moved[i] != 0 ? "\nDLL Call to Isolate Printer = %s" : "\nDLL Printer NOT moved = %s",
+                    qx::NameOf(record.snapshot[i]));
   }
   if (record.isolated == 0) qx::DropIsolation();
   return QX_ERR_OK;
@@ -276,10 +285,14 @@ QXRESULT QXAPI qxGetSpoolingStatus(BOOL* jobsPending) {
   switch (qx::FetchInto(
       block, [&](BYTE* buffer, DWORD size, DWORD* got) { return GetPrinterA(printer.get(), 2, buffer, size, got); },
       nullptr, true)) {
-    case qx::Fetched::kNoSize: return QX_ERR_GETPRINTER;
-    case qx::Fetched::kNoMemory: return QX_ERR_NO_MEMORY;
-    case qx::Fetched::kNoFill: return QX_ERR_FAILED;
-    case qx::Fetched::kAll: break;
+    case qx::Fetched::kNoSize:
+      return QX_ERR_GETPRINTER;
+    case qx::Fetched::kNoMemory:
+      return QX_ERR_NO_MEMORY;
+    case qx::Fetched::kNoFill:
+      return QX_ERR_FAILED;
+    case qx::Fetched::kAll:
+      break;
   }
   *jobsPending = block.as<PRINTER_INFO_2A>()->cJobs != 0 ? 1 : 0;
   return QX_ERR_OK;

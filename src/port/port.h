@@ -11,9 +11,9 @@ namespace qx {
 
 // The progress lines of one kind of port change, in the order they may come.
 struct PortChangeLines {
-  const char* opened;       // the printer opened (its name follows as a line of its own)
-  const char* noSize;       // the size query failed or gave 0
-  const char* routine;      // named in the line of the size needed
+  const char* opened;   // the printer opened (its name follows as a line of its own)
+  const char* noSize;   // the size query failed or gave 0
+  const char* routine;  // named in the line of the size needed
   const char* allocFailed;
   const char* allocPassed;
   const char* fetchFailed;
@@ -56,7 +56,7 @@ bool UsesUsbOpener(LPCSTR spoolerPort);
 // The parallel-port queries of DeviceIoControl.
 inline constexpr DWORD kIoctlParQueryInformation = 0x00160004;  // one status byte
 inline constexpr DWORD kIoctlParQueryDeviceId = 0x0016000C;     // the IEEE 1284 device ID
-inline constexpr BYTE kParallelBusy = 0x40;                      // bit of the status byte
+inline constexpr BYTE kParallelBusy = 0x40;                     // bit of the status byte
 
 // qxGetModel - the model name of the attached printer, from the IEEE 1284
 //   device ID its port reports: the value of "MDL:", else of "MODEL:".

@@ -144,7 +144,8 @@ TEST_F(Acquire, DeletedPrinterIsNotWaitedFor) {
 }
 
 TEST_F(Acquire, UsbCurrentPortMovesNothing) {
-  UseWorld(qxtest::SharedLptWorld([](json& w) { qxtest::PrinterIn(w, kTicket)["driver"]["language_monitor"] = nullptr; }));
+  UseWorld(
+      qxtest::SharedLptWorld([](json& w) { qxtest::PrinterIn(w, kTicket)["driver"]["language_monitor"] = nullptr; }));
   MakeCurrent(kTicket);
   ASSERT_EQ(g_state.lmAvailable, 0);
   EXPECT_EQ(qxAcquirePort(kTicket), QX_ERR_OK);
@@ -230,7 +231,7 @@ TEST_F(Acquire, SpoolingStatus) {
 // (a release that failed keeps what it could not give back and the next one
 // gives it back); no block or handle outlives them.
 TEST_F(Acquire, NoPathLeavesAQueueBehind) {
-  const std::set<QXRESULT> allowed = {QX_ERR_OK,        QX_ERR_NO_PRINTER, QX_ERR_FAILED, QX_ERR_GETPRINTER,
+  const std::set<QXRESULT> allowed = {QX_ERR_OK,        QX_ERR_NO_PRINTER,   QX_ERR_FAILED,     QX_ERR_GETPRINTER,
                                       QX_ERR_NO_MEMORY, QX_ERR_PRINTER_INFO, QX_ERR_SETPRINTER, QX_ERR_NO_PIPE};
   for (const std::string& what : qxtest::SweptClasses()) {
     SCOPED_TRACE(what);

@@ -109,7 +109,6 @@ int ReleaseFailed(const Context& context, QXRESULT rc) {
 
 namespace {
 
-
 volatile sig_atomic_t g_interrupted = 0;
 void OnInterrupt(int) { g_interrupted = 1; }
 
@@ -215,13 +214,13 @@ void AddPortCommands(CLI::App& app, Commands& commands) {
   CLI::App* port = app.add_subcommand("port", "Change the current printer's spooler port for good");
   port->require_subcommand(1);
   auto number = std::make_shared<long long>(1);
-  CLI::App* set = commands.Add(*port, "set",
-                               "Put it on LPT1:, LPT2: or LPT3: (nothing changes while its language monitor answers)",
-                               Needs::kSpooler, [number](const Context& context) {
-                                 const std::string printer = CurrentPrinter(context);
-                                 const std::string was = PortOf(printer);
-                                 return PortChanged(context, qxSetNTPort(static_cast<DWORD>(*number)), printer, was);
-                               });
+  CLI::App* set =
+      commands.Add(*port, "set", "Put it on LPT1:, LPT2: or LPT3: (nothing changes while its language monitor answers)",
+                   Needs::kSpooler, [number](const Context& context) {
+                     const std::string printer = CurrentPrinter(context);
+                     const std::string was = PortOf(printer);
+                     return PortChanged(context, qxSetNTPort(static_cast<DWORD>(*number)), printer, was);
+                   });
   set->add_option("N", *number, "1, 2 or 3")->required()->check(WholeNumber(1, 3));
   auto name = std::make_shared<std::string>();
   CLI::App* setName = commands.Add(*port, "set-name", "Put it on the named spooler port", Needs::kSpooler,
