@@ -10,6 +10,7 @@
 
 #include "control/api.h"
 #include "monitors.h"
+#include "ports/service.h"
 #include "server.h"
 #include "spooler/service.h"
 #include "state.h"
@@ -27,13 +28,16 @@ class Daemon {
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
 
+  // Writes the world's driver files into the runtime folder (driver_files.h).
+  void WriteDriverFiles();
   // Starts the language monitors of the world. Call once the sockets exist.
   void StartMonitors();
   // Stops every monitor (before the daemon goes away).
   void StopMonitors();
 
-  // Listeners - the spooler service on spooler.sock and the control API on
-  // control.sock, each with its own connection slots.
+  // Listeners - the spooler service on spooler.sock, the control API on
+  // control.sock and the ports on ports.sock, each with its own connection
+  // slots.
   std::vector<Listener> Listeners();
 
   // Set by the control request "stop"; the server loop watches it.
@@ -45,6 +49,7 @@ class Daemon {
   SharedWorld world_;
   Monitors monitors_;
   SpoolerService spooler_;
+  PortService ports_;
   ControlApi control_;
 };
 

@@ -8,7 +8,7 @@
 namespace qxsim {
 
 const char* const kDefaultWorldJson = R"json({
-  "description": "Box office: QX ticket printer (default, USB, language monitor), QX boarding-pass printer (LPT1:), office laser printer",
+  "description": "Box office: QX ticket printer (default, USB, language monitor), QX boarding-pass printer (LPT1:), office laser printer, QX kiosk printer (LPT2:, reached through its port)",
   "os": {"major": 10, "minor": 0, "build": 19045, "platform_id": 2, "csd": ""},
   "code_page": 1252,
   "default_printer": "QX ZDA-38 Ticket Printer",
@@ -38,7 +38,7 @@ const char* const kDefaultWorldJson = R"json({
         "config_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA38UI.DLL",
         "help_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA38.HLP",
         "dependent_files": [
-          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXRES.DLL", "date": "2018-10-23T09:30:00", "version": "2.0.0.9"},
+          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA38UI.DLL", "date": "2018-10-23T09:30:00", "version": "5.0.1.9"},
           {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXLM.DLL", "date": "2018-09-12T14:05:00", "version": "2.0.0.4"},
           {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXFONTS.DAT", "date": "2017-03-02"}
         ],
@@ -87,6 +87,32 @@ const char* const kDefaultWorldJson = R"json({
       "jobs": []
     },
     {
+      "name": "QX KTP-58 Kiosk Printer",
+      "port": "LPT2:",
+      "location": "Kiosk",
+      "comment": "Reached through its port: no language monitor",
+      "status": 0,
+      "attributes": ["queued", "local"],
+      "driver": {
+        "name": "QX KTP-58 Driver",
+        "version": 3,
+        "path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXKTP58.DLL",
+        "date": "2017-03-02",
+        "file_version": "1.2.0.3",
+        "default_datatype": "RAW",
+        "language_monitor": null
+      },
+      "devmode": {"orientation": 1, "paper_size": 257, "copies": 1, "default_source": 1, "print_quality": 203},
+      "sheets": [
+        {"name": "Letter", "code": 1, "width": 2159, "length": 2794},
+        {"name": "2.25 x 4 L = 4", "code": 257, "width": 572, "length": 1016},
+        {"name": "2.25 x 6 L = 6", "code": 258, "width": 572, "length": 1524}
+      ],
+      "bins": [{"name": "Roll", "code": 1}],
+      "data": {"AUTOSIZE": 1},
+      "jobs": []
+    },
+    {
       "name": "QX ZDA24 Boarding Pass Printer",
       "port": "LPT1:",
       "location": "Gate desk",
@@ -102,7 +128,8 @@ const char* const kDefaultWorldJson = R"json({
         "data_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA24.GPD",
         "config_file": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXZDA24UI.DLL",
         "dependent_files": [
-          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXRES.DLL", "date": "2016-05-17T11:00:00", "version": "1.8.2.0"}
+          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\VNQUIF_G_200X.DLL", "date": "2006-09-11T12:00:00"},
+          {"path": "C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\QXVERSION.DLL", "date": "2006-09-11T12:00:00", "version": "2.0.6.0"}
         ],
         "default_datatype": "RAW",
         "language_monitor": null
@@ -198,7 +225,9 @@ const char* const kDefaultWorldJson = R"json({
     {"port": "USB001", "model": "ZDA-38", "device_id": "MFG:QX;CMD:QXPL,ESC;MDL:ZDA-38;CLS:PRINTER;DES:QX ZDA-38 Ticket Printer;", "firmware": "1.24",
      "status_word": 0, "temperature": 25, "form_length": 0, "version_detail": "2018-10-23"},
     {"port": "LPT1:", "model": "VNP-24", "device_id": "MANUFACTURER:QX;COMMAND SET:QXPL;MODEL:VNP-24;CLASS:PRINTER;DESCRIPTION:QX ZDA24 Boarding Pass Printer;", "firmware": "1.03",
-     "status_word": 0, "temperature": 31, "form_length": 440, "version_detail": "2016-05-17"}
+     "status_word": 0, "temperature": 31, "form_length": 440, "version_detail": "2016-05-17"},
+    {"port": "LPT2:", "model": "KTP-58", "device_id": "MFG:QX;MDL:KTP-58;CMD:QXPL;CLS:PRINTER;", "firmware": "2.07",
+     "status_word": 0, "temperature": 28, "form_length": 0, "version_detail": "2017-03-02"}
   ]
 })json";
 

@@ -50,6 +50,11 @@ const char kUsage[] =
     "                                    qxsimctl device USB001 set faults=paper_out\n"
     "  device PORT received [raw|clear] what the port's device received from printed jobs:\n"
     "                                  a hex dump, the raw bytes, or the dump and then empty it\n"
+    "  device PORT state [KEY=on|off...] busy=  silent=  garbled=: the printer as the port sees it\n"
+    "                                  (busy: status word 0x0020 and the port's BUSY bit 0x40;\n"
+    "                                  silent: it answers nothing; garbled: its answers inverted)\n"
+    "  port PORT                       who holds the port open directly, the spooler on it,\n"
+    "                                  the jobs waiting for it, its status byte\n"
     "  monitors                        the language monitors\n"
     "  monitor PORT stop|start|crash   control a language monitor\n"
     "  monitor PORT busy on|off        keep every pipe instance taken, or free them\n"
@@ -229,10 +234,21 @@ void PrintHuman(const std::string& command, const json& reply) {
     for (const json& p : reply["ports"]) {
       std::string printers;
       for (const json& n : p["printers"]) printers += (printers.empty() ? "" : ", ") + n.get<std::string>();
-      std::printf("%-18s %-30s device %-10s printers: %s\n", p["name"].get<std::string>().c_str(),
+      std::string held;
+      for (const json& pid : p["held_by"]) held += (held.empty() ? "  held by pid " : ", ") + pid.dump();
+      std::printf("%-18s %-30s device %-10s printers: %s%s\n", p["name"].get<std::string>().c_str(),
                   p["description"].get<std::string>().c_str(),
                   p["device"].is_null() ? "none" : p["device"].get<std::string>().c_str(),
-                  printers.empty() ? "none" : printers.c_str());
+                  printers.empty() ? "none" : printers.c_str(), held.c_str());
+    }
+  } else if (command == "port") {
+    std::printf("%s  status byte 0x%02x  spooler %s  jobs waiting %u\n", reply["port"].get<std::string>().c_str(),
+                reply["status_byte"].get<unsigned>(), reply["spooler_printing"].get<bool>() ? "printing" : "idle",
+                reply["waiting_jobs"].get<unsigned>());
+    if (reply["holders"].empty()) std::printf("not held\n");
+    for (const json& h : reply["holders"]) {
+      std::printf("held by pid %d as \"%s\" (access 0x%08x, share %u)\n", h["pid"].get<int>(),
+                  h["path"].get<std::string>().c_str(), h["access"].get<unsigned>(), h["share"].get<unsigned>());
     }
   } else if (command == "devices") {
     if (reply["devices"].empty()) std::printf("no devices\n");
@@ -242,6 +258,7 @@ void PrintHuman(const std::string& command, const json& reply) {
       std::printf("%-10s %-12s firmware %-8s faults %s\n  %s\n", d["port"].get<std::string>().c_str(),
                   d["model"].get<std::string>().c_str(), d["firmware"].get<std::string>().c_str(),
                   faults.empty() ? "none" : faults.c_str(), d["device_id"].get<std::string>().c_str());
+      if (d.value("busy", false)) std::printf("  busy\n");
       std::printf("  base status word 0x%04x, %d C, form length %u, version detail \"%s\", reply delay %u ms, "
                   "rfid %s\n",
                   d["status_word"].get<unsigned>(), d["temperature"].get<int>(), d["form_length"].get<unsigned>(),
@@ -385,6 +402,16 @@ int main(int argc, char** argv) {
     }
     raw_received = args.size() == 4 && args[3] == "raw";
     request = {{kOp, op::kReceived}, {"port", args[1]}, {"clear", args.size() == 4 && args[3] == "clear"}};
+  } else if (command == "device" && args.size() >= 3 && args[2] == "state") {
+    request = {{kOp, op::kDeviceState}, {"port", args[1]}};
+    for (size_t i = 3; i < args.size(); ++i) {
+      auto [key, value] = KeyValue(args[i]);
+      if (key != "busy" && key != "silent" && key != "garbled") UsageError("device state has no \"" + key + "\"");
+      request[key] = OnOff(key, value);
+    }
+  } else if (command == "port") {
+    if (args.size() != 2) UsageError("port takes one port name");
+    request = {{kOp, op::kPort}, {"port", args[1]}};
   } else if (command == "device") {
     need(4);
     if (args[2] != "set") UsageError("device: unknown action \"" + args[2] + "\"");
@@ -406,6 +433,8 @@ int main(int argc, char** argv) {
         request[key] = t;
       } else if (key == "reply_delay" || key == "reply_delay_ms") {
         request["reply_delay_ms"] = Number(given, value, 86400000);
+      } else if (key == "busy") {
+        request["busy"] = OnOff(given, value);
       } else if (key == "errors" || key == "tickets" || key == "head_travel" || key == "jobs" || key == "cuts") {
         request["counters"][key] = Number(given, value, 99999999);
       } else if (key == "rfid") {

@@ -306,6 +306,7 @@ int main(int argc, char** argv) {
   {
     qxsim::Daemon daemon(std::move(world), source, dir);
     daemon.set_stop_notifier(WakeForStop, nullptr);
+    daemon.WriteDriverFiles();
     qxsim::Server server(dir, daemon.Listeners());
     std::string error;
     if (!server.Listen(error)) {

@@ -119,6 +119,7 @@ void Server::Accept(size_t listener) {
   auto connection = std::make_unique<Connection>();
   connection->fd = fd;
   connection->listener = listener;
+  connection->id = next_connection_++;
   Connection& c = *connection;
   connections_.push_back(std::move(connection));
   try {
@@ -155,7 +156,8 @@ void Server::Serve(Connection& connection, pid_t peer) {
   try {
     qxwire::Message message;
     for (;;) {
-      deadline = qxplat_clock_now_ms() + qxwire::kIdleLimitMs;
+      const uint64_t now = qxplat_clock_now_ms();
+      deadline = listener.idle_limit_ms > UINT64_MAX - now ? UINT64_MAX : now + listener.idle_limit_ms;
       const qxwire::ReadResult got =
           qxwire::ReadMessage(fd, message, qxwire::Limits{qxwire::kMaxRequest, qxwire::kMaxBody}, wait);
       if (got == qxwire::ReadResult::kTooLarge) {
@@ -165,13 +167,15 @@ void Server::Serve(Connection& connection, pid_t peer) {
         break;
       }
       if (got != qxwire::ReadResult::kFrame) break;
-      const qxwire::Message reply = listener.handle(message, peer);
+      const qxwire::Message reply =
+          listener.handle_on ? listener.handle_on(message, peer, connection.id) : listener.handle(message, peer);
       deadline = qxplat_clock_now_ms() + qxwire::kIdleLimitMs;
       if (!qxwire::WriteMessage(fd, reply, wait)) break;
     }
   } catch (const std::exception&) {
     // Out of memory for one request: only this connection ends.
   }
+  if (listener.closed) listener.closed(connection.id);
   // Marked done first, so that a slot is free by the time the client sees
   // the end; the reaper joins the thread before it closes the descriptor.
   connection.done = true;

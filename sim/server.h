@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <qxwire/frame.h>
+#include <qxwire/names.h>
 
 namespace qxsim {
 
@@ -37,6 +38,15 @@ struct Listener {
   // ErrorReply - the head of the reply to a message that was not read (too
   // large), saying message; the connection is closed after it.
   std::function<std::string(const std::string& message)> error_reply;
+  // Listeners whose connections carry state (ports.sock: one connection is
+  // one port handle) also get the connection's number with each message,
+  // and hear when it has ended; handle_on, when set, is used instead of
+  // handle.
+  std::function<qxwire::Message(const qxwire::Message& request, pid_t peer, uint64_t connection)> handle_on;
+  std::function<void(uint64_t connection)> closed;
+  // How long a connection may wait for its next request; a held port
+  // handle may be idle for as long as its process likes.
+  uint64_t idle_limit_ms = qxwire::kIdleLimitMs;
 };
 
 class Server {
@@ -64,6 +74,7 @@ class Server {
   struct Connection {
     int fd = -1;
     size_t listener = 0;  // index in listeners_
+    uint64_t id = 0;      // unique for the server's life
     std::thread thread;
     std::atomic<bool> done{false};
   };
@@ -81,6 +92,7 @@ class Server {
   int stopping_fd_ = -1;  // an eventfd, readable once Shutdown has begun
   std::mutex lock_;
   std::list<std::unique_ptr<Connection>> connections_;
+  uint64_t next_connection_ = 1;
 };
 
 }  // namespace qxsim

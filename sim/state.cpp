@@ -74,8 +74,36 @@ void SharedWorld::AbortDocLocked(OpenHandle& handle) {
   handle.page = false;
 }
 
+bool SharedWorld::PortHeldLocked(std::string_view port) const {
+  return std::any_of(port_holds.begin(), port_holds.end(),
+                     [&](const auto& h) { return EqualNoCase(h.second.port, port); });
+}
+
+bool SharedWorld::SpoolerOnPortLocked(std::string_view port) const {
+  for (const Printer& p : world.printers) {
+    if (!EqualNoCase(p.port, port)) continue;
+    for (const Job& job : p.jobs) {
+      const bool spooling = job.spooled && (job.status & JOB_STATUS_SPOOLING) != 0;
+      if (spooling || (job.status & JOB_STATUS_PRINTING) != 0) return true;
+    }
+  }
+  return false;
+}
+
+void SharedWorld::ReleasePortLocked(uint64_t connection) {
+  const auto it = port_holds.find(connection);
+  if (it == port_holds.end()) return;
+  const std::string port = it->second.port;
+  port_holds.erase(it);
+  if (PortHeldLocked(port)) return;
+  for (Printer& p : world.printers) {
+    if (EqualNoCase(p.port, port)) PrintReadyJobsLocked(p);
+  }
+}
+
 void SharedWorld::PrintReadyJobsLocked(Printer& p) {
   if (p.status & PRINTER_STATUS_PAUSED) return;
+  if (PortHeldLocked(p.port)) return;  // the jobs wait for the host to let the port go
   const Port* port = world.FindPort(p.port);
   const std::string port_name = port != nullptr ? port->name : p.port;
   for (auto it = p.jobs.begin(); it != p.jobs.end();) {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -58,6 +59,16 @@ struct OpenHandle {
   bool page = false;  // between StartPagePrinter and EndPagePrinter
 };
 
+// A direct open of a port by a host (a port handle of the platform layer),
+// one per connection to ports.sock, held until the connection ends.
+struct PortHold {
+  std::string port;  // as the world spells it
+  std::string path;  // as opened: the port name or a device interface path
+  pid_t pid = 0;
+  DWORD access = 0;  // GENERIC_READ, GENERIC_WRITE
+  DWORD share = 0;   // FILE_SHARE_READ, FILE_SHARE_WRITE
+};
+
 struct SharedWorld {
   // world: what is served and what "reset" returns to; its devices go to
   // the bay. source: how it was given, for status replies; dir: the
@@ -78,7 +89,17 @@ struct SharedWorld {
   // PrintReadyJobsLocked - print every ended job of the printer that nothing
   // holds back (a paused printer or job): its bytes go to the port's device
   // and it leaves the queue.
+  // A job waits while a host holds its port open directly.
   void PrintReadyJobsLocked(Printer& printer);
+
+  // PortHeldLocked - whether a host holds port open directly.
+  bool PortHeldLocked(std::string_view port) const;
+  // SpoolerOnPortLocked - whether the spooler's port monitor holds port: a
+  // document is being spooled to a printer on it, or a job of one is printing.
+  bool SpoolerOnPortLocked(std::string_view port) const;
+  // ReleasePortLocked - a port handle closed: its hold goes, and once the
+  // port is free the jobs that waited for it print.
+  void ReleasePortLocked(uint64_t connection);
 
   std::mutex lock;  // everything below but the bay
   World world;      // its devices are in the bay
@@ -92,6 +113,9 @@ struct SharedWorld {
   bool pending_monitor_sync = false;  // a spooler call moved a printer to another port
   // Ports whose stopped monitor a spooler call may reload, and why.
   std::vector<std::pair<std::string, LanguageMonitor::ReloadCause>> pending_reloads;
+
+  // Direct opens of ports, by the ports.sock connection that made them.
+  std::map<uint64_t, PortHold> port_holds;
 
   DeviceBay devices;
 };

@@ -326,6 +326,8 @@ bool SetDeviceKey(Device& d, const std::string& key, const json& value, const st
     d.form_length = static_cast<uint16_t>(integer(0, 0xFFFF));
   } else if (key == "version_detail") {
     d.version_detail = Reader::CheckText(value, path, 10);
+  } else if (key == "busy") {
+    d.busy = Reader::CheckBool(value, path);
   } else if (key == "reply_delay_ms") {
     d.reply_delay_ms = static_cast<unsigned>(integer(0, kMaxDelayMs));
   } else if (key == "counters") {
@@ -557,6 +559,8 @@ World ParseWorldChecked(const json& doc) {
         if (SetDeviceKey(dev, it.key(), it.value(), d.At(it.key()))) d.Find(it.key());
       }
       d.Done();
+      // A device that states no ID reports the maker's form of its model.
+      if ((*devices)[i].find("device_id") == (*devices)[i].end()) dev.device_id = DefaultDeviceId(dev.model);
       if (w.FindPort(dev.port) == nullptr) {
         Fail(d.At("port"), "names port \"" + dev.port + "\", which is not among \"ports\"");
       }

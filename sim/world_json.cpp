@@ -152,6 +152,7 @@ json DeviceToJson(const Device& d) {
           {"form_length", d.form_length},
           {"version_detail", d.version_detail},
           {"reply_delay_ms", d.reply_delay_ms},
+          {"busy", d.busy},
           {"counters",
            {{"errors", d.counters.errors},
             {"tickets", d.counters.tickets},

@@ -5,7 +5,7 @@
  * records and constants.
  *
  * Implemented by platform/src/kernel.cpp, platform/src/memory.cpp,
- * platform/src/files.cpp and platform/src/pipes.cpp.
+ * platform/src/files.cpp, platform/src/ports.cpp and platform/src/pipes.cpp.
  * Only the ANSI forms exist; the generic names map to them, as they do on
  * Windows when UNICODE is not defined.
  */
@@ -237,6 +237,12 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 
+/* File times (file_times.cpp): FILETIME counts 100 ns since 1601-01-01 UTC. */
+WINBASEAPI BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                                   LPFILETIME lpLastWriteTime);
+WINBASEAPI BOOL WINAPI FileTimeToLocalFileTime(const FILETIME *lpFileTime, LPFILETIME lpLocalFileTime);
+WINBASEAPI BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime);
+
 /* The comm time-outs of a port, in milliseconds. */
 typedef struct _COMMTIMEOUTS {
   DWORD ReadIntervalTimeout;
@@ -245,6 +251,13 @@ typedef struct _COMMTIMEOUTS {
   DWORD WriteTotalTimeoutMultiplier;
   DWORD WriteTotalTimeoutConstant;
 } COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+/* Ports and devices (ports.cpp, dispatched by files.cpp). */
+WINBASEAPI BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                                       DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                                       LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
+WINBASEAPI BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+WINBASEAPI BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 
 /* Named pipes (pipes.cpp). */
 WINBASEAPI HANDLE WINAPI CreateNamedPipeA(LPCSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode,

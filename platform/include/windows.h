@@ -14,6 +14,9 @@
 #include <winerror.h>
 #include <wingdi.h>
 #ifndef WIN32_LEAN_AND_MEAN
+#include <winioctl.h>
+#include <winreg.h>
+#include <rpc.h>
 #include <winspool.h>
 #include <commdlg.h>
 #include <ole2.h>

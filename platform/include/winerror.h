@@ -78,6 +78,7 @@
 #define ERROR_IO_PENDING              997
 #define ERROR_NOACCESS                998
 #define ERROR_INVALID_FLAGS           1004
+#define ERROR_KEY_DOES_NOT_EXIST      1018
 #define ERROR_UNRECOGNIZED_VOLUME     1005
 #define ERROR_NO_UNICODE_TRANSLATION  1113
 #define ERROR_DLL_INIT_FAILED         1114

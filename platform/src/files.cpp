@@ -3,8 +3,11 @@
 // file handle the layer has.
 //
 // CreateFileA chooses by path: "\\.\pipe\NAME" goes to the named-pipe area
-// (pipes.cpp); every other path fails with ERROR_FILE_NOT_FOUND until ports,
-// devices and world files are added, each as one more branch of OpenByPath.
+// (pipes.cpp); DOS device names ("LPT1:", "COM2", "\\.\LPT1") and device
+// interface paths ("\\?\usb#...") to the ports area (ports.cpp); a drive path
+// "X:\..." to the world's files (world_files.cpp); every other path fails
+// with ERROR_FILE_NOT_FOUND. DeviceIoControl, GetCommTimeouts and
+// SetCommTimeouts dispatch like the reads and writes.
 // ReadFile, WriteFile and FlushFileBuffers check the arguments every kind
 // shares, then call the operation of the handle's FileObject (handles.h),
 // which each kind implements; any other handle is ERROR_INVALID_HANDLE.
@@ -17,6 +20,8 @@
 #include "accounting.h"
 #include "handles.h"
 #include "pipes.h"
+#include "ports.h"
+#include "world_files.h"
 
 namespace qxplat {
 namespace {
@@ -32,8 +37,11 @@ BOOL FailBool(DWORD error) {
 }
 
 // OpenByPath - the object behind a path, by the kind of path.
-HANDLE OpenByPath(const char* path, DWORD access) {
+HANDLE OpenByPath(const char* path, DWORD access, DWORD share, DWORD disposition) {
   if (IsPipePath(path)) return PipeOpen(path, access);
+  std::string port, interface_path;
+  if (DeviceTarget(path, port, interface_path)) return PortOpen(port, interface_path, access, share);
+  if (IsWorldFilePath(path)) return WorldFileOpen(path, access, disposition);
   return Fail(ERROR_FILE_NOT_FOUND);
 }
 
@@ -45,12 +53,16 @@ using namespace qxplat;
 extern "C" {
 
 // CreateFileA - open a file-like object.
-//   lpFileName (in): a pipe path "\\.\pipe\NAME" (see pipes.cpp); other
-//     paths are not served yet and give ERROR_FILE_NOT_FOUND.
+//   lpFileName (in): a pipe path "\\.\pipe\NAME" (see pipes.cpp), or a
+//     port or device path (see ports.cpp), or a drive path of the world's
+//     files, opened for reading only (see world_files.h); other paths are not
+//     served yet and give ERROR_FILE_NOT_FOUND.
 //   dwDesiredAccess (in): GENERIC_READ, GENERIC_WRITE or both.
-//   dwShareMode, lpSecurityAttributes, hTemplateFile: accepted and ignored.
-//   dwCreationDisposition (in): CREATE_NEW to TRUNCATE_EXISTING; a pipe is
-//     always opened as it exists, whichever is given.
+//   dwShareMode (in): for ports and devices, what other handles may do
+//     (FILE_SHARE_READ, FILE_SHARE_WRITE); a pipe ignores it.
+//   lpSecurityAttributes, hTemplateFile: accepted and ignored.
+//   dwCreationDisposition (in): CREATE_NEW to TRUNCATE_EXISTING; a pipe or
+//     a device is always opened as it exists, whichever is given.
 //   dwFlagsAndAttributes (in): FILE_FLAG_OVERLAPPED is refused; the others
 //     are accepted and ignored.
 // Returns the handle or INVALID_HANDLE_VALUE: ERROR_PATH_NOT_FOUND for a
@@ -65,7 +77,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  return OpenByPath(lpFileName, dwDesiredAccess);
+  try {
+    return OpenByPath(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+  } catch (const std::exception&) {  // allocation failure
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
 }
 
 // ReadFile - synchronous read.
@@ -112,6 +128,43 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
   auto file = LookupHandle<FileObject>(hFile);
   if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
   return file->Flush();
+}
+
+// DeviceIoControl - one control code on a device handle (ports.cpp says
+// which codes a port answers). lpBytesReturned is required (synchronous
+// I/O); buffers must be present when their size is not 0. A handle without
+// device controls (a pipe) fails with ERROR_INVALID_FUNCTION.
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                            LPOVERLAPPED lpOverlapped) {
+  if (FaultPoint({}, "DeviceIoControl", ERROR_GEN_FAILURE)) return FALSE;
+  if (lpBytesReturned != nullptr) *lpBytesReturned = 0;
+  if (lpOverlapped != nullptr || lpBytesReturned == nullptr) return FailBool(ERROR_INVALID_PARAMETER);
+  if ((lpInBuffer == nullptr && nInBufferSize != 0) || (lpOutBuffer == nullptr && nOutBufferSize != 0)) {
+    return FailBool(ERROR_NOACCESS);
+  }
+  auto file = LookupHandle<FileObject>(hDevice);
+  if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  return file->IoControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, lpBytesReturned);
+}
+
+// GetCommTimeouts, SetCommTimeouts - the time-outs of a port handle; any
+// other handle, a file or pipe included, fails with ERROR_INVALID_HANDLE. A
+// null record is ERROR_INVALID_PARAMETER.
+BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+  if (FaultPoint({}, "GetCommTimeouts", ERROR_INVALID_HANDLE)) return FALSE;
+  auto file = LookupHandle<FileObject>(hFile);
+  if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  if (lpCommTimeouts == nullptr) return FailBool(ERROR_INVALID_PARAMETER);
+  return file->GetCommTimeouts(lpCommTimeouts);
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+  if (FaultPoint({}, "SetCommTimeouts", ERROR_INVALID_HANDLE)) return FALSE;
+  auto file = LookupHandle<FileObject>(hFile);
+  if (file == nullptr) return FailBool(ERROR_INVALID_HANDLE);
+  if (lpCommTimeouts == nullptr) return FailBool(ERROR_INVALID_PARAMETER);
+  return file->SetCommTimeouts(*lpCommTimeouts);
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include <qxwire/ops.h>
 
 #include "control/call.h"
+#include "driver_files.h"
 
 namespace qxsim {
 namespace control {
@@ -230,6 +231,8 @@ const Operation kOperations[] = {
     {qxwire::control::kRemoveJob, control::RemoveJob, Room::kWorld},
     {qxwire::control::kSetDevice, control::SetDevice, Room::kWorld},
     {qxwire::control::kRemoveDevice, control::RemoveDevice, Room::kWorld},
+    {qxwire::control::kDeviceState, control::DeviceState, Room::kWorld},
+    {qxwire::control::kPort, control::PortOp, Room::kWorld},
     {qxwire::control::kMonitors, control::MonitorsOp, Room::kMonitors},
     {qxwire::control::kMonitor, control::MonitorOp, Room::kMonitors},
     {qxwire::control::kSetMonitor, control::SetMonitor, Room::kMonitors},
@@ -262,6 +265,7 @@ Reply ControlApi::Handle(const nlohmann::json& request) {
         w_.ResetLocked();
       }
       monitors_.Sync(true);
+      RefreshDriverFiles(w_);
       return {control::Ok(), std::nullopt};
     }
     const auto* found = std::find_if(std::begin(kOperations), std::end(kOperations),
@@ -277,7 +281,10 @@ Reply ControlApi::Handle(const nlohmann::json& request) {
       std::lock_guard<std::mutex> guard(w_.lock);
       reply.head = found->run(call);
     }
-    if (call.monitors_changed) monitors_.Sync(false);
+    if (call.monitors_changed) {
+      monitors_.Sync(false);
+      RefreshDriverFiles(w_);
+    }
     return reply;
   } catch (const std::exception& e) {  // bad requests (a WorldError too), allocation failures
     return {control::Refused(e.what()), std::nullopt};

@@ -46,6 +46,8 @@ nlohmann::json Received(ControlCall& c);
 nlohmann::json Devices(ControlCall& c);
 nlohmann::json SetDevice(ControlCall& c);
 nlohmann::json RemoveDevice(ControlCall& c);
+nlohmann::json DeviceState(ControlCall& c);
+nlohmann::json PortOp(ControlCall& c);
 // Language monitors (monitor_ops.cpp).
 nlohmann::json MonitorsOp(ControlCall& c);
 nlohmann::json MonitorOp(ControlCall& c);

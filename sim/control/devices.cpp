@@ -1,6 +1,9 @@
 // devices.cpp - qxsimd, daemon side, the control API's room: ports and the
 // device emulators on them (what is attached, what a port received).
+#include <algorithm>
 #include <string_view>
+
+#include <qxplatform.h>
 
 #include <qxwire/hex.h>
 
@@ -36,7 +39,12 @@ json Ports(ControlCall& c) {
     }
     const auto device = c.w.devices.On(port.name);
     const std::optional<Device> d = device ? device->Description() : std::nullopt;
+    json held_by = json::array();
+    for (const auto& [id, hold] : c.w.port_holds) {
+      if (EqualNoCase(hold.port, port.name)) held_by.push_back(hold.pid);
+    }
     list.push_back({{"name", port.name},
+                    {"held_by", held_by},
                     {"description", port.description},
                     {"printers", printers},
                     {"usb_interfaces", usb},
@@ -74,8 +82,15 @@ json Devices(ControlCall& c) {
 json SetDevice(ControlCall& c) {
   const Port& known = KnownPort(c);
   const auto device = c.w.devices.On(known.name);
+  const bool attached = device && device->attached();
   Device changed = device ? device->Description().value_or(Device{}) : Device{};
   changed.port = known.name;
+  // A new device that states no ID reports the maker's form of its model.
+  if (!attached && !c.request.contains("device_id")) {
+    changed.device_id = DefaultDeviceId(c.request.contains("model") && c.request["model"].is_string()
+                                            ? c.request["model"].get<std::string>()
+                                            : std::string());
+  }
   for (auto it = c.request.begin(); it != c.request.end(); ++it) {
     const std::string& key = it.key();
     if (key == "op" || key == "port") continue;
@@ -85,6 +100,55 @@ json SetDevice(ControlCall& c) {
   }
   c.w.devices.Attach(changed);
   return {{"ok", true}, {"device", DeviceToJson(device ? device->Description().value_or(changed) : changed)}};
+}
+
+// DeviceState - what the port road sees of a device: "busy" (status word
+// 0x0020, the port's BUSY line), "silent" (the not_responding fault) and
+// "garbled" (garbled_reply); each optional, the other faults kept.
+json DeviceState(ControlCall& c) {
+  const Port& known = KnownPort(c);
+  const auto device = c.w.devices.On(known.name);
+  std::optional<Device> changed = device ? device->Description() : std::nullopt;
+  if (!changed) throw BadRequest("no device on port \"" + known.name + "\"");
+  const std::optional<bool> busy = OptionalBool(c.request, "busy");
+  const std::optional<bool> silent = OptionalBool(c.request, "silent");
+  const std::optional<bool> garbled = OptionalBool(c.request, "garbled");
+  auto set_fault = [&](const char* fault, std::optional<bool> on) {
+    if (!on) return;
+    auto& faults = changed->faults;
+    faults.erase(std::remove(faults.begin(), faults.end(), fault), faults.end());
+    if (*on) faults.emplace_back(fault);
+  };
+  if (busy) changed->busy = *busy;
+  set_fault("not_responding", silent);
+  set_fault("garbled_reply", garbled);
+  device->Attach(*changed);
+  return {{"ok", true}, {"device", DeviceToJson(*changed)}};
+}
+
+// PortOp - one port: its holders (direct opens by hosts), whether the
+// spooler prints on it, the jobs waiting for it, its status byte.
+json PortOp(ControlCall& c) {
+  const Port& known = KnownPort(c);
+  json holders = json::array();
+  for (const auto& [id, hold] : c.w.port_holds) {
+    if (!EqualNoCase(hold.port, known.name)) continue;
+    holders.push_back({{"pid", hold.pid}, {"path", hold.path}, {"access", hold.access}, {"share", hold.share}});
+  }
+  size_t waiting = 0;
+  for (const Printer& p : c.w.world.printers) {
+    if (!EqualNoCase(p.port, known.name)) continue;
+    for (const Job& job : p.jobs) {
+      if (job.spooled && !(job.status & (JOB_STATUS_SPOOLING | JOB_STATUS_PAUSED))) ++waiting;
+    }
+  }
+  const auto device = c.w.devices.On(known.name);
+  return {{"ok", true},
+          {"port", known.name},
+          {"holders", holders},
+          {"spooler_printing", c.w.SpoolerOnPortLocked(known.name)},
+          {"waiting_jobs", waiting},
+          {"status_byte", device ? device->StatusByte(qxplat_clock_now_ms()) : 0}};
 }
 
 json RemoveDevice(ControlCall& c) {

@@ -2,8 +2,11 @@
 // (see device.h).
 #include "device.h"
 
+#include <qxplatform.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 namespace qxsim {
 
@@ -23,11 +26,18 @@ void DeviceEmulator::Attach(Device description) {
   std::lock_guard<std::mutex> guard(lock_);
   description.port = port_;
   printer_ = std::move(description);
+  ChangedLocked();
 }
 
 void DeviceEmulator::Detach() {
   std::lock_guard<std::mutex> guard(lock_);
   printer_.reset();
+  ChangedLocked();
+}
+
+void DeviceEmulator::ChangedLocked() {
+  ++generation_;
+  changed_.notify_all();
 }
 
 uint64_t DeviceEmulator::attached_order() const {
@@ -73,24 +83,80 @@ void DeviceEmulator::Receive(std::string_view bytes) {
   KeepLocked(bytes);
 }
 
+void DeviceEmulator::QueueReplyLocked(std::string reply, uint64_t due) {
+  size_t queued = replies_.size();
+  for (const OnItsWay& r : on_its_way_) queued += r.bytes.size();
+  const size_t room = kMaxPendingReplies - std::min(kMaxPendingReplies, queued);
+  reply.resize(std::min(room, reply.size()));
+  if (reply.empty()) return;
+  on_its_way_.push_back({due, std::move(reply)});
+}
+
 size_t DeviceEmulator::Write(std::string_view bytes, uint64_t now) {
-  if (Busy(now)) return 0;
   std::lock_guard<std::mutex> guard(lock_);
+  if (BusyLocked(now)) return 0;
   KeepLocked(bytes);
-  if (!printer_) return bytes.size();
-  if (const std::optional<std::string> reply = AnswerInquiry(*printer_, bytes)) {
-    const size_t room = kMaxPendingReplies - std::min(kMaxPendingReplies, replies_.size());
-    replies_.insert(replies_.end(), reply->begin(), reply->begin() + static_cast<ptrdiff_t>(std::min(room, reply->size())));
+  if (std::optional<std::string> reply = AnswerInquiry(*printer_, bytes)) {
+    QueueReplyLocked(std::move(*reply), now + printer_->reply_delay_ms);
   }
+  ChangedLocked();
   return bytes.size();
 }
 
-std::string DeviceEmulator::Read(size_t max) {
+std::string DeviceEmulator::Read(size_t max, uint64_t now) {
   std::lock_guard<std::mutex> guard(lock_);
+  // Replies come due in the order they were asked for.
+  while (!on_its_way_.empty() && on_its_way_.front().due <= now) {
+    replies_.insert(replies_.end(), on_its_way_.front().bytes.begin(), on_its_way_.front().bytes.end());
+    on_its_way_.pop_front();
+  }
   const size_t n = std::min(max, replies_.size());
   std::string out(replies_.begin(), replies_.begin() + static_cast<ptrdiff_t>(n));
   replies_.erase(replies_.begin(), replies_.begin() + static_cast<ptrdiff_t>(n));
   return out;
+}
+
+std::optional<uint64_t> DeviceEmulator::NextReplyAt() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (on_its_way_.empty()) return std::nullopt;
+  return on_its_way_.front().due;
+}
+
+bool DeviceEmulator::AutoStatus(uint64_t now) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!replies_.empty() || !on_its_way_.empty()) return true;
+  if (!printer_) return false;
+  std::optional<std::string> reply = AnswerInquiry(*printer_, std::string_view("\x1b" "IS", 3));
+  if (!reply) return false;
+  QueueReplyLocked(std::move(*reply), now + printer_->reply_delay_ms);
+  return true;
+}
+
+void DeviceEmulator::DropReplies() {
+  std::lock_guard<std::mutex> guard(lock_);
+  replies_.clear();
+  on_its_way_.clear();
+}
+
+uint64_t DeviceEmulator::generation() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return generation_;
+}
+
+void DeviceEmulator::WaitChange(uint64_t seen, uint64_t deadline, unsigned max_real_ms) {
+  std::unique_lock<std::mutex> guard(lock_);
+  const uint64_t now = qxplat_clock_now_ms();
+  if (generation_ != seen || now >= deadline) return;
+  // Real milliseconds until the virtual deadline, rounded up so that the
+  // wait never ends before it.
+  const double real = std::ceil(static_cast<double>(deadline - now) / qxplat_clock_scale());
+  const auto ms = static_cast<int64_t>(std::clamp(real, 1.0, static_cast<double>(max_real_ms)));
+  changed_.wait_for(guard, std::chrono::milliseconds(ms), [&] { return generation_ != seen; });
+}
+
+void DeviceEmulator::Poke() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ChangedLocked();
 }
 
 std::string DeviceEmulator::Received(bool clear) {
@@ -107,8 +173,25 @@ size_t DeviceEmulator::received_size() const {
 
 bool DeviceEmulator::Busy(uint64_t now) const {
   std::lock_guard<std::mutex> guard(lock_);
+  return BusyLocked(now);
+}
+
+bool DeviceEmulator::BusyLocked(uint64_t now) const {
   if (!printer_ || Running(ProgressAt(flash_, now).state)) return true;
-  return qxsim::HasFault(*printer_, "not_responding") || (StatusWord(*printer_) & 0x8000) != 0;
+  return printer_->busy || qxsim::HasFault(*printer_, "not_responding") || (StatusWord(*printer_) & 0x8000) != 0;
+}
+
+uint8_t DeviceEmulator::StatusByte(uint64_t now) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  uint8_t byte = BusyLocked(now) ? 0x40 : 0x00;
+  if (!printer_) return static_cast<uint8_t>(byte | 0x20);
+  if (qxsim::HasFault(*printer_, "paper_out")) byte |= 0x04;
+  if (qxsim::HasFault(*printer_, "not_responding") || (StatusWord(*printer_) & 0x8000) != 0) {
+    byte |= 0x08;
+  } else {
+    byte |= 0x80;
+  }
+  return byte;
 }
 
 std::string DeviceEmulator::DeviceId() const {

@@ -14,6 +14,7 @@
 // device bay, then a device).
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -71,18 +72,45 @@ class DeviceEmulator {
   void Receive(std::string_view bytes);
   // Write - bytes from the host on the port road: kept as received; when
   // they are one status inquiry the printer answers it, its reply queued for
-  // Read. Returns the bytes taken (all of them; none while Busy).
+  // Read once its reply delay has passed (virtual time now + delay). Returns
+  // the bytes taken (all of them; none while Busy).
   size_t Write(std::string_view bytes, uint64_t now);
-  // Read - at most max bytes of the replies waiting.
-  std::string Read(size_t max);
+  // Read - at most max bytes of the replies due by now.
+  std::string Read(size_t max, uint64_t now = UINT64_MAX);
+  // NextReplyAt - when the next reply still on its way is due; nothing when
+  // none is.
+  std::optional<uint64_t> NextReplyAt() const;
+  // AutoStatus - automatic status back: with no reply waiting or on its way,
+  // the printer sends its current "S" reply (due after its reply delay), as
+  // a read on the port finds it. True when a reply is queued or was already
+  // there; false for a printer that answers nothing.
+  bool AutoStatus(uint64_t now);
+  // DropReplies - forget the replies waiting and on their way.
+  void DropReplies();
+
+  // ---- Waiting on the port road -------------------------------------------
+  // generation - counts changes a port read or write may wait for (bytes
+  // written, a printer attached, changed or detached, Poke).
+  uint64_t generation() const;
+  // WaitChange - until generation() differs from seen, or the virtual time
+  // deadline passes, or at most max_real_ms real milliseconds.
+  void WaitChange(uint64_t seen, uint64_t deadline, unsigned max_real_ms);
+  // Poke - wake every waiter (the daemon stops, a port handle closes).
+  void Poke();
   // Received - what the port was sent, oldest first; clear empties it.
   std::string Received(bool clear);
   size_t received_size() const;
 
   // ---- Port signals --------------------------------------------------------
-  // Busy - the parallel port's BUSY line: no printer, a printer that does
-  // not respond or is not ready, or one in flash mode takes no bytes.
+  // Busy - the parallel port's BUSY line: no printer, a busy printer, one
+  // that does not respond or is not ready, or one in flash mode takes no
+  // bytes.
   bool Busy(uint64_t now) const;
+  // StatusByte - the parallel port's status byte (IOCTL_PAR_QUERY_INFORMATION):
+  // 0x40 busy (as Busy), 0x20 not connected (no printer), 0x04 paper empty
+  // (paper_out), 0x08 off line (not ready or not responding), 0x80 selected
+  // (a printer on line). 0x01, 0x02 and 0x10 are never set.
+  uint8_t StatusByte(uint64_t now) const;
   // DeviceId - the IEEE 1284 device ID; "" with no printer.
   std::string DeviceId() const;
 
@@ -107,13 +135,23 @@ class DeviceEmulator {
   // SettleLocked - a done run's firmware goes into the printer.
   void SettleLocked(uint64_t now);
   void KeepLocked(std::string_view bytes);
+  bool BusyLocked(uint64_t now) const;
+  void QueueReplyLocked(std::string reply, uint64_t due);
+  void ChangedLocked();
 
   const std::string port_;
   mutable std::mutex lock_;
   std::optional<Device> printer_;
   uint64_t attached_order_ = 0;
   std::string received_;
-  std::deque<char> replies_;
+  std::deque<char> replies_;  // due: a read takes them
+  struct OnItsWay {
+    uint64_t due;
+    std::string bytes;
+  };
+  std::deque<OnItsWay> on_its_way_;  // replies not yet due, in order
+  uint64_t generation_ = 0;
+  std::condition_variable changed_;
   FlashRun flash_;
 };
 

@@ -96,6 +96,7 @@ uint16_t StatusWord(const PrinterState& state) {
   for (const FaultBit& f : kFaultBits) {
     if (HasFault(state, f.name)) word = static_cast<uint16_t>(word | f.bits);
   }
+  if (state.busy) word = static_cast<uint16_t>(word | kStatusBusy);
   return word;
 }
 

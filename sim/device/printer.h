@@ -27,7 +27,8 @@
 // paper_out 0x0100, head_open 0x0200, jam 0x0400, low_paper 0x0001,
 // ticket_not_taken 0x0008, not_ready 0x8000; paper_out, head_open and jam
 // also set 0x8000 (the printer cannot print), low_paper and
-// ticket_not_taken do not (it still can). not_responding: the printer
+// ticket_not_taken do not (it still can). A busy printer (printing, its
+// buffer full) sets 0x0020. not_responding: the printer
 // answers nothing at all; garbled_reply: every byte of its answer comes back
 // inverted (so byte 0 is never a reply letter). An inquiry the printer does
 // not know gets no answer.
@@ -65,6 +66,7 @@ struct PrinterState {
   std::string firmware;       // its first 5 characters are reported
   std::string version_detail; // its first 10 characters are reported
   unsigned reply_delay_ms = 0;  // virtual ms the printer takes to answer
+  bool busy = false;          // printing: status bit 0x0020, the port's BUSY line
   std::vector<std::string> faults;
   PrinterCounters counters;
   RfidBehaviour rfid;
@@ -84,7 +86,16 @@ inline const PrinterState& EmulatorState(const Device& device) { return device; 
 // The largest RFID reply the monitor can carry (a 1034-byte reply message).
 inline constexpr size_t kMaxRfidReply = 1027;
 
-// StatusWord - the 16-bit word the printer reports: base bits and faults.
+// The status word's busy bit.
+inline constexpr uint16_t kStatusBusy = 0x0020;
+
+// DefaultDeviceId - the IEEE 1284 device ID of a device whose description
+// gives none: "MFG:QX;MDL:<model>;CMD:QXPL;CLS:PRINTER;".
+inline std::string DefaultDeviceId(const std::string& model) {
+  return "MFG:QX;MDL:" + model + ";CMD:QXPL;CLS:PRINTER;";
+}
+
+// StatusWord - the 16-bit word the printer reports: base bits, faults, busy.
 uint16_t StatusWord(const PrinterState& state);
 
 // HasFault - whether the state shows the fault of that name.

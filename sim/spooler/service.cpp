@@ -258,7 +258,10 @@ json SetPrinter(SpoolerCall& c) {
   }
   const bool port_changed = !EqualNoCase(changed.port, p.port);
   p = std::move(changed);
-  if (port_changed) c.w.pending_monitor_sync = true;
+  if (port_changed) {
+    c.w.pending_monitor_sync = true;
+    c.w.PrintReadyJobsLocked(p);  // jobs that waited for a held port print on the new one
+  }
   // The spooler reloads a stopped language monitor of a printer whose
   // device mode was rewritten.
   if (auto dm = c.request.find("devmode"); dm != c.request.end() && !dm->is_null()) {
@@ -378,6 +381,15 @@ json DefaultDevnames(SpoolerCall& c) {
           {"sheets", sheets}};
 }
 
+// The USB printer interfaces, as SetupAPI enumerates them.
+json UsbInterfaces(SpoolerCall& c) {
+  json list = json::array();
+  for (const UsbInterface& u : c.w.world.usb_interfaces) {
+    list.push_back({{"device_path", u.device_path}, {"port_name", u.port_name}});
+  }
+  return {{"error", 0}, {"interfaces", list}};
+}
+
 // The operations by the names the platform layer sends.
 struct Operation {
   const char* name;
@@ -405,6 +417,7 @@ const Operation kOperations[] = {
     {qxwire::spool::kAbort, Abort},
     {qxwire::spool::kEnumJobs, EnumJobs},
     {qxwire::spool::kSetJob, SetJob},
+    {qxwire::spool::kUsbInterfaces, UsbInterfaces},
 };
 
 }  // namespace

@@ -77,12 +77,12 @@ TEST_F(Discovery, EnumPrintersCountQueryAndFill) {
             QX_ERR_BUFFER_SMALL);
   EXPECT_EQ(count, 0);
   ASSERT_EQ(qxEnumPrinters(buffer.data(), static_cast<LONG>(needed), 2, &needed, &count), QX_ERR_OK);
-  ASSERT_EQ(count, 3);
+  ASSERT_EQ(count, 4);
   const auto* printers = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
   EXPECT_STREQ(printers[0].pPrinterName, kTicket);
   EXPECT_STREQ(printers[0].pPortName, "USB001");
-  EXPECT_STREQ(printers[2].pPrinterName, kOffice);
-  EXPECT_EQ(printers[2].cJobs, 2u);
+  EXPECT_STREQ(printers[3].pPrinterName, kOffice);
+  EXPECT_EQ(printers[3].cJobs, 2u);
 }
 
 TEST_F(Discovery, EnumPrintersRefusesBadArgumentsBeforeAskingTheSpooler) {

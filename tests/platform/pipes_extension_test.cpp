@@ -254,7 +254,8 @@ TEST_F(PipeLayer, FileCallsRefuseBadArguments) {
       {"\\\\.\\pipe\\x", 6, 0, ERROR_INVALID_PARAMETER},
       {"\\\\.\\pipe\\x", OPEN_EXISTING, FILE_FLAG_OVERLAPPED, ERROR_INVALID_PARAMETER},
       {"\\\\.\\pipe\\", OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND},
-      {"C:\\Windows\\win.ini", OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND},
+      // A world file in a folder this world does not have.
+      {"C:\\Windows\\win.ini", OPEN_EXISTING, 0, ERROR_PATH_NOT_FOUND},
   };
   for (const auto& c : opens) {
     EXPECT_OPEN_FAILS(CreateFileA(c.name, GENERIC_READ, 0, nullptr, c.disposition, c.flags, nullptr),

@@ -39,7 +39,7 @@ class Enumeration : public qxsim::SimFixture {
 TEST_F(Enumeration, Level2RecordsComeFirstAndPointIntoTheBuffer) {
   DWORD count = 0;
   const std::vector<BYTE> buffer = Enumerate(2, count);
-  ASSERT_EQ(count, 3u);
+  ASSERT_EQ(count, 4u);
   const size_t size = buffer.size();
   const auto* p = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
   const BYTE* data_start = buffer.data() + count * sizeof(PRINTER_INFO_2A);
@@ -66,8 +66,8 @@ TEST_F(Enumeration, Level2RecordsComeFirstAndPointIntoTheBuffer) {
   EXPECT_STREQ(p[0].pLocation, "Box office, window 1");
   EXPECT_EQ(p[0].Status, 0u);
   EXPECT_EQ(p[0].cJobs, 0u);
-  EXPECT_EQ(p[2].cJobs, 2u);
-  EXPECT_STREQ(p[2].pShareName, "OfficeLaser");
+  EXPECT_EQ(p[3].cJobs, 2u);
+  EXPECT_STREQ(p[3].pShareName, "OfficeLaser");
   EXPECT_EQ(p[0].Attributes, static_cast<DWORD>(PRINTER_ATTRIBUTE_QUEUED | PRINTER_ATTRIBUTE_LOCAL |
                                                  PRINTER_ATTRIBUTE_ENABLE_BIDI));
 
@@ -88,30 +88,30 @@ TEST_F(Enumeration, Level2RecordsComeFirstAndPointIntoTheBuffer) {
 TEST_F(Enumeration, OtherLevelsCarryTheirOwnFields) {
   DWORD count = 0;
   std::vector<BYTE> one = Enumerate(1, count);
-  ASSERT_EQ(count, 3u);
+  ASSERT_EQ(count, 4u);
   const auto* p1 = reinterpret_cast<const PRINTER_INFO_1A*>(one.data());
   EXPECT_EQ(p1[0].Flags, static_cast<DWORD>(PRINTER_ENUM_ICON8));
   EXPECT_STREQ(p1[0].pName, kTicket);
   EXPECT_STREQ(p1[0].pDescription, "QX ZDA-38 Ticket Printer,QX ZDA-38 Driver,Box office, window 1");
-  EXPECT_TRUE(TextInside(p1[2].pComment, one, one.size()));
+  EXPECT_TRUE(TextInside(p1[3].pComment, one, one.size()));
 
   std::vector<BYTE> four = Enumerate(4, count);
-  ASSERT_EQ(count, 3u);
-  EXPECT_EQ(four.size(), 3 * sizeof(PRINTER_INFO_4A) + std::strlen(kTicket) + std::strlen(kBoarding) +
-                             std::strlen(kOffice) + 3)
+  ASSERT_EQ(count, 4u);
+  EXPECT_EQ(four.size(), 4 * sizeof(PRINTER_INFO_4A) + std::strlen(kTicket) + std::strlen(kKiosk) + std::strlen(kBoarding) +
+                             std::strlen(kOffice) + 4)
       << "exactly the records and the names";
   const auto* p4 = reinterpret_cast<const PRINTER_INFO_4A*>(four.data());
-  EXPECT_STREQ(p4[1].pPrinterName, kBoarding);
-  EXPECT_EQ(p4[1].pServerName, nullptr);
+  EXPECT_STREQ(p4[2].pPrinterName, kBoarding);
+  EXPECT_EQ(p4[2].pServerName, nullptr);
 
   std::vector<BYTE> five = Enumerate(5, count);
-  ASSERT_EQ(count, 3u);
+  ASSERT_EQ(count, 4u);
   const auto* p5 = reinterpret_cast<const PRINTER_INFO_5A*>(five.data());
-  EXPECT_STREQ(p5[1].pPrinterName, kBoarding);
-  EXPECT_STREQ(p5[1].pPortName, "LPT1:");
-  EXPECT_EQ(p5[1].DeviceNotSelectedTimeout, 15000u);
-  EXPECT_EQ(p5[1].TransmissionRetryTimeout, 45000u);
-  EXPECT_TRUE(TextInside(p5[2].pPortName, five, five.size()));
+  EXPECT_STREQ(p5[2].pPrinterName, kBoarding);
+  EXPECT_STREQ(p5[2].pPortName, "LPT1:");
+  EXPECT_EQ(p5[2].DeviceNotSelectedTimeout, 15000u);
+  EXPECT_EQ(p5[2].TransmissionRetryTimeout, 45000u);
+  EXPECT_TRUE(TextInside(p5[3].pPortName, five, five.size()));
 }
 
 TEST_F(Enumeration, OneByteShortFailsAndStoresTheSize) {
@@ -152,7 +152,7 @@ TEST_F(Enumeration, FlagsChooseWhichPrinters) {
   Enumerate(5, count, PRINTER_ENUM_DEFAULT);
   EXPECT_EQ(count, 1u) << "only the default";
   Enumerate(5, count, PRINTER_ENUM_NAME);
-  EXPECT_EQ(count, 3u) << "no name: the local printers";
+  EXPECT_EQ(count, 4u) << "no name: the local printers";
   DWORD needed = 9;
   SetLastError(kUntouched);
   EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
@@ -165,15 +165,15 @@ TEST_F(Enumeration, ControlChangesAreSeenAtOnce) {
   control().AddJob(kBoarding, "Boarding pass 0042");
   DWORD count = 0;
   std::vector<BYTE> buffer = Enumerate(2, count);
-  ASSERT_EQ(count, 3u);
+  ASSERT_EQ(count, 4u);
   const auto* p = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
-  EXPECT_EQ(p[1].Status, static_cast<DWORD>(PRINTER_STATUS_OFFLINE | PRINTER_STATUS_PAPER_OUT));
-  EXPECT_EQ(p[1].cJobs, 1u);
+  EXPECT_EQ(p[2].Status, static_cast<DWORD>(PRINTER_STATUS_OFFLINE | PRINTER_STATUS_PAPER_OUT));
+  EXPECT_EQ(p[2].cJobs, 1u);
 
   control().RemovePrinter(kTicket);
   buffer = Enumerate(5, count);
-  ASSERT_EQ(count, 2u);
-  EXPECT_STREQ(reinterpret_cast<const PRINTER_INFO_5A*>(buffer.data())[0].pPrinterName, kBoarding);
+  ASSERT_EQ(count, 3u);
+  EXPECT_STREQ(reinterpret_cast<const PRINTER_INFO_5A*>(buffer.data())[1].pPrinterName, kBoarding);
 }
 
 class NoPrinters : public qxsim::SimFixture {

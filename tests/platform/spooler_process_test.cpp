@@ -35,6 +35,7 @@ class TwoProcesses : public qxsim::SimFixture {};
 TEST_F(TwoProcesses, SeeTheSameSpoolerState) {
   EXPECT_EQ(Probe("enum"),
             "QX ZDA-38 Ticket Printer|USB001|0|0\n"
+            "QX KTP-58 Kiosk Printer|LPT2:|0|0\n"
             "QX ZDA24 Boarding Pass Printer|LPT1:|0|0\n"
             "Office Laser MFP|IP_192.168.1.40|0|2\n");
   control().SetPrinterStatus(kTicket, PRINTER_STATUS_PAUSED);
@@ -42,6 +43,7 @@ TEST_F(TwoProcesses, SeeTheSameSpoolerState) {
   control().AddJob(kBoarding, "pass");
   EXPECT_EQ(Probe("enum"),
             "QX ZDA-38 Ticket Printer|USB001|1|0\n"
+            "QX KTP-58 Kiosk Printer|LPT2:|0|0\n"
             "QX ZDA24 Boarding Pass Printer|LPT1:|0|1\n");
 
   // And this process sees the same as the other.
@@ -49,7 +51,7 @@ TEST_F(TwoProcesses, SeeTheSameSpoolerState) {
   EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
   std::vector<BYTE> buffer(needed);
   ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &count));
-  ASSERT_EQ(count, 2u);
+  ASSERT_EQ(count, 3u);
   EXPECT_EQ(reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data())[0].Status,
             static_cast<DWORD>(PRINTER_STATUS_PAUSED));
 }

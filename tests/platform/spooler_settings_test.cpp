@@ -166,7 +166,7 @@ TEST_F(PrinterSettings, APrinterSetToRefuseWritesDeniesThem) {
 
 TEST_F(PrinterSettings, TheWorldFileCanMakeAPrinterRefuseWrites) {
   json world = qxsim::DefaultWorld();
-  world["printers"][1]["refuse_set"] = true;
+  world["printers"][2]["refuse_set"] = true;  // the boarding-pass printer
   UseWorld(world.dump());
   EXPECT_EQ(control().Printer(kBoarding)["refuse_set"], ERROR_ACCESS_DENIED);
   Printer p(kBoarding);

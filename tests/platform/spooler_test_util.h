@@ -15,6 +15,7 @@ namespace spooler_test {
 constexpr const char* kTicket = "QX ZDA-38 Ticket Printer";
 constexpr const char* kBoarding = "QX ZDA24 Boarding Pass Printer";
 constexpr const char* kOffice = "Office Laser MFP";
+constexpr const char* kKiosk = "QX KTP-58 Kiosk Printer";
 
 // True when p lies inside [buffer, buffer + size) (null pointers are not).
 inline bool Inside(const void* p, const std::vector<BYTE>& buffer, size_t size) {

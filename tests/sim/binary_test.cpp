@@ -105,7 +105,7 @@ TEST_F(Binary, ABodyTooLargeClosesOnlyItsConnection) {
   close(fd);
   // Other connections, and the world, carry on.
   EXPECT_EQ(Ask(c, {{"op", qxwire::spool::kSystem}})["error"], 0);
-  EXPECT_EQ(control().Printers().size(), 3u);
+  EXPECT_EQ(control().Printers().size(), 4u);
 }
 
 TEST_F(Binary, ABodyCutShortEndsOnlyItsConnection) {
@@ -121,7 +121,7 @@ TEST_F(Binary, ABodyCutShortEndsOnlyItsConnection) {
   char byte;
   EXPECT_EQ(read(fd, &byte, 1), 0) << "no reply to half a message";
   close(fd);
-  EXPECT_EQ(control().Status()["printers"], 3);
+  EXPECT_EQ(control().Status()["printers"], 4);
 }
 
 TEST_F(Binary, AControlRequestMayCarryABodyItDoesNotNeed) {

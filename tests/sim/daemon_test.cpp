@@ -26,22 +26,26 @@ constexpr const char* kBoarding = "QX ZDA24 Boarding Pass Printer";
 
 class Daemon : public SimFixture {};
 
-// Sockets, markers, the log the fixture keeps, and the folder of the
-// platform's named pipes (the language monitors serve theirs there).
+// Sockets, markers, the log the fixture keeps, the folder of the
+// platform's named pipes (the language monitors serve theirs there) and the
+// drive folders of the world's files.
 TEST_F(Daemon, ServesOnlyInsideAPrivateFolder) {
   struct stat st;
   ASSERT_EQ(stat(dir().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   for (const auto& entry : std::filesystem::directory_iterator(dir())) {
     const std::string name = entry.path().filename();
-    EXPECT_TRUE(name == "spooler.sock" || name == "control.sock" || name == "qxsimd.pid" ||
-                name == "qxsimd.ready" || name == "qxsimd.log" || name == "pipes")
+    EXPECT_TRUE(name == "spooler.sock" || name == "control.sock" || name == "ports.sock" || name == "qxsimd.pid" ||
+                name == "qxsimd.ready" || name == "qxsimd.log" || name == "pipes" || name == "drives")
         << name;
   }
+  ASSERT_EQ(lstat((dir() + "/drives").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   const json status = control().Status();
   EXPECT_EQ(status["pid"], world().pid());
   EXPECT_EQ(status["source"], "embedded default");
-  EXPECT_EQ(status["printers"], 3);
+  EXPECT_EQ(status["printers"], 4);
 }
 
 TEST_F(Daemon, StopRequestEndsItAndRemovesItsSockets) {
@@ -86,7 +90,7 @@ TEST(DaemonStart, StartsQuickly) {
 
 TEST_F(Daemon, InspectsPrintersPortsDevicesJobsAndMonitors) {
   const json printers = control().Printers();
-  ASSERT_EQ(printers.size(), 3u);
+  ASSERT_EQ(printers.size(), 4u);
   EXPECT_EQ(printers[0]["name"], kTicket);
   EXPECT_EQ(printers[0]["default"], true);
   EXPECT_EQ(printers[1]["default"], false);
@@ -103,7 +107,7 @@ TEST_F(Daemon, InspectsPrintersPortsDevicesJobsAndMonitors) {
   }
   EXPECT_TRUE(usb_seen);
 
-  EXPECT_EQ(control().Devices().size(), 2u);
+  EXPECT_EQ(control().Devices().size(), 3u);
   EXPECT_EQ(control().Jobs().size(), 2u);
   EXPECT_EQ(control().Jobs(std::string(kTicket)).size(), 0u);
   EXPECT_THROW(control().Jobs(std::string("Nobody")), ControlError);
@@ -162,11 +166,11 @@ TEST_F(Daemon, AddAndRemovePrintersAndTheDefault) {
                          {{"name", "QX Spare Driver"},
                           {"path", "C:\\spare.dll"},
                           {"language_monitor", {{"name", "QX Language Monitor"}, {"version", "QXLM 9"}}}}}});
-  EXPECT_EQ(control().Printers().size(), 4u);
+  EXPECT_EQ(control().Printers().size(), 5u);
   EXPECT_EQ(control().Monitors().size(), 2u) << "a monitor for the new printer's port";
 
   control().RemovePrinter(kTicket);
-  EXPECT_EQ(control().Printers().size(), 3u);
+  EXPECT_EQ(control().Printers().size(), 4u);
   EXPECT_TRUE(control().World()["default_printer"].is_null()) << "the default went with its printer";
   const json monitors = control().Monitors();
   ASSERT_EQ(monitors.size(), 1u);
@@ -193,7 +197,7 @@ TEST_F(Daemon, JobsAndDevicesChangeAtRunTime) {
   EXPECT_EQ(device["model"], "ZDA-38");
   EXPECT_EQ(device["faults"], json::array({"paper_out", "low_paper"}));
   control().SetDevice("COM1:", {{"model", "VNQ-2002"}});
-  EXPECT_EQ(control().Devices().size(), 3u);
+  EXPECT_EQ(control().Devices().size(), 4u);
 }
 
 TEST_F(Daemon, ReceivedBytesAndRefusalsThroughTheControlApi) {

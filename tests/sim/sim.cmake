@@ -11,7 +11,7 @@ qx_add_gtest(sim_tests
   daemon_folder_test.cpp
   binary_test.cpp
 )
-target_link_libraries(sim_tests PRIVATE qxsim_fixture qxsim_world qxsim_client)
+target_link_libraries(sim_tests PRIVATE qxsim_fixture qxsim_world qxsim_device qxsim_client)
 target_compile_definitions(sim_tests PRIVATE
   QXSIMD_PATH="$<TARGET_FILE:qxsimd>" QXSIMCTL_PATH="$<TARGET_FILE:qxsimctl>")
 add_dependencies(sim_tests qxsimd qxsimctl)

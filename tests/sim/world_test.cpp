@@ -36,7 +36,7 @@ std::vector<std::string> TicketSheets(const qxsim::Printer& p) {
 
 TEST(DefaultWorld, ParsesAndIsASmallPointOfSaleInstallation) {
   const World w = LoadWorldText(qxsim::kDefaultWorldJson);
-  ASSERT_EQ(w.printers.size(), 3u);
+  ASSERT_EQ(w.printers.size(), 4u);
   ASSERT_TRUE(w.default_printer.has_value());
 
   const qxsim::Printer* ticket = w.FindPrinter(*w.default_printer);
@@ -56,8 +56,16 @@ TEST(DefaultWorld, ParsesAndIsASmallPointOfSaleInstallation) {
     EXPECT_EQ(p.devmode.dmSize, sizeof(DEVMODEA)) << p.name;
     EXPECT_EQ(p.devmode.dmDriverExtra, p.driver_extra.size()) << p.name;
   }
-  EXPECT_EQ(maker, 2);
+  EXPECT_EQ(maker, 3);
   EXPECT_EQ(on_lpt, 1);
+  // The maker's printer reached through its port: no language monitor, a
+  // device with "MDL:" in its ID on a parallel port.
+  const qxsim::Printer* kiosk = w.FindPrinter("QX KTP-58 Kiosk Printer");
+  ASSERT_NE(kiosk, nullptr);
+  EXPECT_EQ(kiosk->port, "LPT2:");
+  EXPECT_FALSE(kiosk->driver.language_monitor.has_value());
+  ASSERT_NE(w.FindDevice("LPT2:"), nullptr);
+  EXPECT_NE(w.FindDevice("LPT2:")->device_id.find("MDL:KTP-58;"), std::string::npos);
   EXPECT_EQ(w.code_page, 1252u);
   EXPECT_EQ(w.os.major, 10u);
   EXPECT_EQ(w.os.build, 19045u);
@@ -176,6 +184,9 @@ const std::string kMonitorReload = WithPrinter(
 const std::string kRefuseSet = WithPrinter(R"(, "refuse_set": "yes")");
 const std::string kRefuseWrite = WithPrinter(R"(, "refuse_write": -5)");
 
+const std::string kLongDeviceId =
+    R"({"ports": ["LPT1:"], "devices": [{"port": "LPT1:", "device_id": ")" + std::string(1025, 'x') + R"("}]})";
+
 const BadWorld kBadWorlds[] = {
     {"refusal of the wrong type", kRefuseSet.c_str(), "printers[0].refuse_set: must be an integer"},
     {"negative refusal", kRefuseWrite.c_str(), "printers[0].refuse_write: must be an integer from 0"},
@@ -231,6 +242,14 @@ const BadWorld kBadWorlds[] = {
      "devices[0].counters.prints: unknown key"},
     {"unknown device key", R"({"ports": ["USB001"], "devices": [{"port": "USB001", "colour": "red"}]})",
      "devices[0].colour: unknown key"},
+    {"busy not a bool", R"({"ports": ["LPT1:"], "devices": [{"port": "LPT1:", "busy": 1}]})", "devices[0].busy"},
+    {"device id too long",
+     kLongDeviceId.c_str(),
+     "devices[0].device_id"},
+    {"usb path twice",
+     R"({"ports": ["USB001"], "usb_interfaces": [{"device_path": "usb#a", "port_name": "USB001"},
+                                                  {"device_path": "USB#A", "port_name": "USB001"}]})",
+     "usb_interfaces[1].device_path: is listed twice"},
     {"usb interface port", R"({"usb_interfaces": [{"device_path": "x", "port_name": "USB001"}]})",
      "usb_interfaces[0].port_name"},
     {"string where number", R"({"os": {"major": "10"}})", "os.major: must be an integer"},
@@ -295,6 +314,22 @@ TEST(WorldFile, EmulatorKeysOfADeviceLoadAndWriteBack) {
   EXPECT_EQ(s.counters.tickets, 12u);
   EXPECT_EQ(WorldToJson(ParseWorld(WorldToJson(w))), WorldToJson(w));
   EXPECT_EQ(WorldToJson(w)["devices"][0]["rfid"], (json{{"mode", "fixed"}, {"reply", "e20010"}}));
+}
+
+TEST(WorldFile, DeviceIdsAndTheBusyState) {
+  const World w = LoadWorldText(R"({
+    "ports": ["LPT1:", "LPT2:", "LPT3:"],
+    "devices": [{"port": "LPT1:", "model": "KTP-58", "busy": true},
+                {"port": "LPT2:", "model": "VNP-24", "device_id": "MODEL:VNP-24"},
+                {"port": "LPT3:", "model": "X", "device_id": ""}]
+  })");
+  EXPECT_EQ(w.devices[0].device_id, "MFG:QX;MDL:KTP-58;CMD:QXPL;CLS:PRINTER;") << "the maker's form by default";
+  EXPECT_TRUE(w.devices[0].busy);
+  EXPECT_EQ(qxsim::StatusWord(w.devices[0]), qxsim::kStatusBusy);
+  EXPECT_EQ(w.devices[1].device_id, "MODEL:VNP-24") << "any text as given";
+  EXPECT_EQ(w.devices[2].device_id, "") << "none at all";
+  EXPECT_FALSE(w.devices[1].busy);
+  EXPECT_EQ(WorldToJson(ParseWorld(WorldToJson(w))), WorldToJson(w));
 }
 
 TEST(DefaultWorld, TheTicketPrinterIsIdleOnRollStock) {

@@ -1,4 +1,5 @@
-// qxctl core and discovery commands: version, printers, current, sheets.
+// qxctl core and discovery commands: version, printers, current, sheets,
+// driver-version.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -167,6 +168,35 @@ int TicketSheets(const Context& context) {
   return kExitDone;
 }
 
+// The version of a printer's driver package, as qxLMGetDriverVersion reports it.
+int DriverVersion(const Context& context, const std::string& named) {
+  const std::string printer = named.empty() ? CurrentPrinter(context) : named;
+  char port[QX_NAME_SIZE] = {}, driver[QX_NAME_SIZE] = {};
+  if (printer.empty() || qxNewGetPrinterPort(printer.c_str(), port) != QX_ERR_OK) {
+    return Fail(context, {kExitRefused, std::nullopt, "NO_PRINTER",
+                          printer.empty() ? "the library has no current printer"
+                                          : "there is no printer '" + printer + "'",
+                          "qxctl printers lists the installed printers"});
+  }
+  qxNewGetPrinterDriver(printer.c_str(), driver);
+  char version[512] = {};
+  DWORD length = 0;
+  if (!qxLMGetDriverVersion(named.empty() ? nullptr : named.c_str(), version, sizeof version, &length)) {
+    return Fail(context, {kExitRefused, std::nullopt, "NO_VERSION",
+                          "no driver version found for '" + printer + "'",
+                          "the driver lists no known user-interface module and no version module with a "
+                          "version resource"});
+  }
+  if (context.json) {
+    Emit({{"printer", printer}, {"driver", driver}, {"version", std::string(version, length)}});
+    return kExitDone;
+  }
+  std::printf("printer   %s\n", printer.c_str());
+  std::printf("driver    %s\n", OrNone(driver).c_str());
+  std::printf("version   %s\n", version);
+  return kExitDone;
+}
+
 }  // namespace
 
 int PrintDriverList(const Context& context, ListExport list, size_t entrySize, const char* what) {
@@ -215,6 +245,11 @@ void AddLibraryCommands(CLI::App& app, Commands& commands) {
                        : TicketSheets(context);
       });
   sheets->add_flag("--driver", *driver, "Every sheet the driver offers, with its paper code");
+  auto printer = std::make_shared<std::string>();
+  CLI::App* version = commands.Add(
+      app, "driver-version", "The version of a printer's driver package (the current printer by default)",
+      Needs::kSpooler, [printer](const Context& context) { return DriverVersion(context, *printer); });
+  version->add_option("PRINTER", *printer, "the printer's name, as qxctl printers shows it");
 }
 
 }  // namespace qxctl

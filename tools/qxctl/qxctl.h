@@ -87,7 +87,7 @@ class Commands {
   std::vector<Command> commands_;
 };
 
-void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printers current sheets
+void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printers current sheets driver-version
 void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs
 void AddMonitorCommands(CLI::App& app, Commands& commands);   // status parse-status lm rfid key
 void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX build's simulated world)

@@ -33,7 +33,19 @@ constexpr const char* kEndDoc = "end_doc";
 constexpr const char* kAbort = "abort";
 constexpr const char* kEnumJobs = "enum_jobs";
 constexpr const char* kSetJob = "set_job";
+constexpr const char* kUsbInterfaces = "usb_interfaces";  // SetupAPI's USB printer interfaces
 }  // namespace spool
+
+// The ports (ports.sock): one connection is one port handle of the platform
+// layer, held from a successful "open" until the connection ends.
+namespace port {
+constexpr const char* kOpen = "open";          // "name" (a port) or "path" (a device interface), "access", "share"
+constexpr const char* kRead = "read";          // "max" and the read time-outs; the bytes as the reply's body
+constexpr const char* kWrite = "write";        // the bytes as the body, the write time-outs
+constexpr const char* kStatusByte = "status";  // IOCTL_PAR_QUERY_INFORMATION's byte
+constexpr const char* kDeviceId = "device_id"; // IOCTL_PAR_QUERY_DEVICE_ID's text, as the reply's body
+constexpr const char* kClose = "close";        // CloseHandle: the port goes before the reply
+}  // namespace port
 
 // The control API (control.sock): tests, tools and qxsimctl.
 namespace control {
@@ -54,6 +66,8 @@ constexpr const char* kAddJob = "add_job";
 constexpr const char* kRemoveJob = "remove_job";
 constexpr const char* kSetDevice = "set_device";
 constexpr const char* kRemoveDevice = "remove_device";
+constexpr const char* kDeviceState = "device_state";  // busy, silent, garbled as seen through the port
+constexpr const char* kPort = "port";                  // who holds a port
 constexpr const char* kMonitor = "monitor";
 constexpr const char* kSetMonitor = "set_monitor";
 constexpr const char* kScriptMonitor = "script_monitor";

@@ -1,0 +1,31 @@
+/*
+ * ntddpar.h - POSIX platform layer, Win32 header: the parallel port's device
+ * I/O control codes and records (implemented by platform/src/ports.cpp on
+ * parallel ports and USB printer interfaces).
+ */
+#ifndef QX_NTDDPAR_H
+#define QX_NTDDPAR_H
+
+#include <windef.h>
+#include <winioctl.h>
+
+#define IOCTL_PAR_QUERY_INFORMATION CTL_CODE(FILE_DEVICE_PARALLEL_PORT, 1, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_PAR_SET_INFORMATION CTL_CODE(FILE_DEVICE_PARALLEL_PORT, 2, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_PAR_QUERY_DEVICE_ID CTL_CODE(FILE_DEVICE_PARALLEL_PORT, 3, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_PAR_QUERY_DEVICE_ID_SIZE CTL_CODE(FILE_DEVICE_PARALLEL_PORT, 4, METHOD_BUFFERED, FILE_ANY_ACCESS)
+
+/* The port status byte of IOCTL_PAR_QUERY_INFORMATION. */
+#define PARALLEL_INIT 0x01
+#define PARALLEL_AUTOFEED 0x02
+#define PARALLEL_PAPER_EMPTY 0x04
+#define PARALLEL_OFF_LINE 0x08
+#define PARALLEL_POWER_OFF 0x10
+#define PARALLEL_NOT_CONNECTED 0x20
+#define PARALLEL_BUSY 0x40
+#define PARALLEL_SELECTED 0x80
+
+typedef struct _PAR_QUERY_INFORMATION {
+  UCHAR Status;
+} PAR_QUERY_INFORMATION, *PPAR_QUERY_INFORMATION;
+
+#endif /* QX_NTDDPAR_H */
