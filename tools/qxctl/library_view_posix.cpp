@@ -22,6 +22,7 @@
 #include <qxdll.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "core/state.h"
 #include "library_view.h"
@@ -31,8 +32,11 @@ namespace qxctl {
 namespace {
 
 constexpr char kStateSymbol[] = "_ZN2qx7g_stateE";  // qx::g_state
-// bool qx::ReadDeviceId(char*, unsigned int, unsigned long long)
-constexpr char kReadDeviceIdSymbol[] = "_ZN2qx12ReadDeviceIdEPcjy";
+// bool qx::ReadDeviceId(char*, DWORD, ULONGLONG): the last parameter's code
+// is that of the type the platform's ULONGLONG is.
+static_assert(std::is_same_v<DWORD, unsigned int>, "DWORD mangles as j");
+constexpr const char* kReadDeviceIdSymbol =
+    std::is_same_v<ULONGLONG, unsigned long> ? "_ZN2qx12ReadDeviceIdEPcjm" : "_ZN2qx12ReadDeviceIdEPcjy";
 // bool qx::ModelFromDeviceId(const char*, char*, unsigned int)
 constexpr char kModelSymbol[] = "_ZN2qx17ModelFromDeviceIdEPKcPcj";
 
@@ -119,7 +123,7 @@ using ReadDeviceIdFn = decltype(&qx::ReadDeviceId);
 using ModelFromDeviceIdFn = decltype(&qx::ModelFromDeviceId);
 
 ReadDeviceIdFn FindReadDeviceId() {
-  return reinterpret_cast<ReadDeviceIdFn>(FindSymbol({kReadDeviceIdSymbol, sizeof kReadDeviceIdSymbol, STT_FUNC, 0}));
+  return reinterpret_cast<ReadDeviceIdFn>(FindSymbol({kReadDeviceIdSymbol, std::strlen(kReadDeviceIdSymbol) + 1, STT_FUNC, 0}));
 }
 ModelFromDeviceIdFn FindModelFromDeviceId() {
   return reinterpret_cast<ModelFromDeviceIdFn>(FindSymbol({kModelSymbol, sizeof kModelSymbol, STT_FUNC, 0}));

@@ -184,6 +184,7 @@ int Run(int argc, char** argv) {
   AddSettingsCommands(app, commands);
   AddMonitorCommands(app, commands);
   AddPortCommands(app, commands);
+  AddPortReadCommands(app, commands);
   AddSimCommands(app, commands);
   // Listed for the help text; Run reads its words.
   app.add_subcommand("help", "Help on qxctl, or on one command: qxctl help lm flash");
