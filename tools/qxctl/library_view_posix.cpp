@@ -123,7 +123,8 @@ using ReadDeviceIdFn = decltype(&qx::ReadDeviceId);
 using ModelFromDeviceIdFn = decltype(&qx::ModelFromDeviceId);
 
 ReadDeviceIdFn FindReadDeviceId() {
-  return reinterpret_cast<ReadDeviceIdFn>(FindSymbol({kReadDeviceIdSymbol, std::strlen(kReadDeviceIdSymbol) + 1, STT_FUNC, 0}));
+  return reinterpret_cast<ReadDeviceIdFn>(
+      FindSymbol({kReadDeviceIdSymbol, std::strlen(kReadDeviceIdSymbol) + 1, STT_FUNC, 0}));
 }
 ModelFromDeviceIdFn FindModelFromDeviceId() {
   return reinterpret_cast<ModelFromDeviceIdFn>(FindSymbol({kModelSymbol, sizeof kModelSymbol, STT_FUNC, 0}));

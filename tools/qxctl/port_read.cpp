@@ -53,7 +53,8 @@ int PortStatus(const Context& context, LONG index, bool direct, BYTE* reply, DWO
   QXRESULT rc;
   *length = 0;
   {
-    WaitNotice notice("the printer's port (a silent printer is tried three times, 5 s apart)");
+    WaitNotice notice(direct ? "the printer's port"
+                             : "the printer's port (a silent printer is tried three times, 5 s apart)");
     rc = direct ? qxGetStatus_NT_2K_XP(index, reply, static_cast<LONG>(size), length)
                 : qxGetStatus(index, reply, static_cast<LONG>(size), length);
   }
