@@ -800,12 +800,15 @@ QX_EXPORT QXRESULT QXAPI qxLMParseFlashProgress(LPCSTR text, QX_FLASH_PROGRESS *
  * When the current printer's language monitor answers, no port is taken: the
  * library marks the monitor available, so status reads go through it, and
  * printerName is not looked at. Otherwise, on NT, every queue on that
- * printer's port is moved to "FILE:" (USB ports never are); calling again
- * while queues are moved gives them back first.
+ * printer's port is moved to "FILE:" (USB ports never are): all of them or,
+ * when one cannot be moved, none. Calling again while queues are moved gives
+ * them back first.
  * Returns QX_ERR_OK; QX_ERR_JOBS_PENDING when a printer on the port (or, with
  * the monitor, the current printer) has spooled jobs; QX_ERR_NULL_ARG,
- * QX_ERR_PRINTER_INFO, QX_ERR_NO_PRINTER (name not among the printers) or
- * QX_ERR_FAILED.
+ * QX_ERR_PRINTER_INFO, QX_ERR_NO_PRINTER (name not among the printers),
+ * QX_ERR_NO_MEMORY or QX_ERR_FAILED; or the failure of moving a queue
+ * (QX_ERR_SETPRINTER, QX_ERR_GETPRINTER, ...), with every queue back on
+ * its port, or of giving back the queues of an earlier acquisition.
  */
 QX_EXPORT QXRESULT QXAPI qxAcquirePort(LPCSTR printerName);
 
@@ -814,14 +817,17 @@ QX_EXPORT QXRESULT QXAPI qxAcquirePort(LPCSTR printerName);
  * After an acquisition through the language monitor it only clears the
  * monitor-available mark, so later status reads take the port directly until
  * something sets it again. Runs at unload too while queues are moved.
- * Returns QX_ERR_OK.
+ * Returns QX_ERR_OK; or the failure of a queue the spooler would not give
+ * its port back (QX_ERR_SETPRINTER, ...): that queue stays in the library's
+ * record, and the next qxReleasePort (or the unload) tries it again.
  */
 QX_EXPORT QXRESULT QXAPI qxReleasePort(void);
 
 /*
  * qxGetSpoolingStatus - whether the current printer has spooled jobs.
  *   jobsPending (out): 1 when it has at least one, else 0.
- * Returns QX_ERR_OK; QX_ERR_FAILED, QX_ERR_GETPRINTER or QX_ERR_NO_MEMORY.
+ * Returns QX_ERR_OK; QX_ERR_FAILED, QX_ERR_GETPRINTER or QX_ERR_NO_MEMORY;
+ * QX_ERR_NULL_ARG for a null jobsPending.
  */
 QX_EXPORT QXRESULT QXAPI qxGetSpoolingStatus(BOOL *jobsPending);
 
@@ -902,7 +908,7 @@ QX_EXPORT QXRESULT QXAPI qxSetNTPort(DWORD portNumber);
  * also while the language monitor answers. The change is not undone by
  * qxReleasePort.
  *   portName (in): the new port name, used unchanged.
- * Returns as qxSetNTPort.
+ * Returns as qxSetNTPort; QX_ERR_NULL_ARG for a null name.
  */
 QX_EXPORT QXRESULT QXAPI qxSetNTPortAscii(LPCSTR portName);
 

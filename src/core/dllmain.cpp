@@ -11,6 +11,7 @@
 #include "core/resources.h"
 #include "core/state.h"
 #include "lm/pipe.h"
+#include "port/port.h"
 
 using qx::g_state;
 
@@ -139,6 +140,12 @@ void FreePageSetup() {
 }
 
 void Detach() {
+  // Queues still moved to "FILE:" get their own ports back before anything
+  // else goes. This is the record's last chance, so a queue the spooler
+  // refused once is asked for again; then the record goes whatever the
+  // spooler answered.
+  for (int attempt = 0; attempt < 2 && g_state.isolation.isolated != 0; ++attempt) qxReleasePort();
+  qx::DropIsolation();
   // A raw document left open never prints half-written: it goes unprinted.
   qx::DiscardRawDocument();
   qxLMClosePipe();

@@ -101,6 +101,12 @@ class Block {
     size_ = 0;
     return ok;
   }
+  // Gives the block up without freeing it; the caller frees it with the
+  // allocator it came from.
+  LPVOID Take() {
+    size_ = 0;
+    return std::exchange(data_, nullptr);
+  }
   BYTE* get() const { return static_cast<BYTE*>(data_); }
   template <class T>
   T* as() const { return static_cast<T*>(data_); }

@@ -50,6 +50,18 @@ struct BypassDocument {
   DWORD job;
 };
 
+// The queues moved to "FILE:" while the library holds a printer port. The
+// snapshot is the spooler's local printers as they were when the port was
+// taken (each record's port is the one to give back); moved flags which of
+// them are on "FILE:" now. Both are GlobalAlloc blocks owned by this record.
+// Empty: no blocks, count 0, isolated 0.
+struct Isolation {
+  PRINTER_INFO_2A* snapshot;
+  DWORD count;      // records in the snapshot
+  LONG* moved;      // one flag per record: 1 while that queue is on "FILE:"
+  LONG isolated;    // 1 while a moved queue has not been given back
+};
+
 struct LibraryState {
   // The current printer: name, its spooler port and its driver.
   char printerName[kNameSize];
@@ -75,6 +87,7 @@ struct LibraryState {
 
   LONG scriptingHost;  // stored by qxSetVB, read by nothing
 
+  Isolation isolation;     // queues moved by the port acquisition
   LastStatus lastStatus;   // written by the device-mode change, read by the pipe recovery
   BypassDocument bypass;   // the raw document being spooled
 

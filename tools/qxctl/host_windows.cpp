@@ -8,6 +8,9 @@ namespace qxctl {
 
 std::optional<LibraryView> InspectLibrary() { return std::nullopt; }
 
+bool ModelReadable() { return false; }
+bool ReadModel(ModelView*) { return false; }
+
 Failure NoSpoolerFailure() {
   return {kExitNoSpooler, std::nullopt, "NO_SPOOLER", "the print spooler does not answer",
           "start the Print Spooler service (net start spooler)"};

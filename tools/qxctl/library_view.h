@@ -28,4 +28,17 @@ struct LibraryView {
 // The view, or nothing when this build cannot see inside the library.
 std::optional<LibraryView> InspectLibrary();
 
+// The attached printer's identity as the library's model read sees it.
+struct ModelView {
+  std::string deviceId;  // the IEEE 1284 device ID text
+  std::string model;     // the value of its "MDL:" (else "MODEL:") key
+  bool found = false;    // whether the ID has either key
+};
+
+// Whether this build can run the library's model read (an internal routine).
+bool ModelReadable();
+// Runs it on the current printer's port, which the caller has taken; false
+// when no device ID was read.
+bool ReadModel(ModelView* view);
+
 }  // namespace qxctl

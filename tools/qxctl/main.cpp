@@ -21,7 +21,8 @@ constexpr char kFooter[] =
     "Exit codes: 0 done; 1 the printer, the spooler or the library said no; 2 the command line is wrong;\n"
     "3 no simulated world (POSIX) or print spooler (Windows) answers; 4 status: the printer reports a fault.\n"
     "--json: one JSON document on standard output, errors included as\n"
-    "{\"error\": {\"code\", \"name\", \"message\", \"hint\"}}; lm flash writes JSON lines (one document a line).\n"
+    "{\"error\": {\"code\", \"name\", \"message\", \"hint\"}}; lm flash and acquire write JSON lines (one document a\n"
+    "line).\n"
     "Notices of waits longer than a second go to standard error.";
 
 // Edit distance, for "did you mean".
@@ -170,7 +171,7 @@ int Run(int argc, char** argv) {
   app.allow_extras();
   app.fallthrough();
   app.set_version_flag("--version", [] { return "qxctl, qxdll " + LibraryVersion(); }, "The library's version");
-  app.add_flag("--json", context.json, "Machine-readable output: one JSON document (lm flash: JSON lines)");
+  app.add_flag("--json", context.json, "Machine-readable output: one JSON document (lm flash, acquire: JSON lines)");
   app.add_option("--printer", context.printer, "Switch to that printer first (qxSetNewPrinter)")
       ->check(CLI::Validator([](std::string& name) { return name.empty() ? "the printer name is empty" : ""; }, "NAME"));
   app.add_option("--timeout", context.timeoutMs,
@@ -182,6 +183,8 @@ int Run(int argc, char** argv) {
   AddLibraryCommands(app, commands);
   AddSettingsCommands(app, commands);
   AddMonitorCommands(app, commands);
+  AddPortCommands(app, commands);
+  AddPortReadCommands(app, commands);
   AddGraphicsCommands(app, commands);
   AddSimCommands(app, commands);
   // Listed for the help text; Run reads its words.

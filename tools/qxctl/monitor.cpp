@@ -51,12 +51,14 @@ bool HasFault(const QX_STATUS_RECORD& r) {
   return false;
 }
 
-void PrintRecord(const Context& context, const QX_STATUS_RECORD& r, const BYTE* reply, size_t length) {
+// extra: fields added to the --json document (the port road's moved queues).
+void PrintRecord(const Context& context, const QX_STATUS_RECORD& r, const BYTE* reply, size_t length,
+                 const json& extra) {
   const std::string type(r.replyType, r.replyType[0] ? 1 : 0);
   if (context.json) {
     json conditions = json::object();
     for (const Condition& c : kConditions) conditions[c.key] = (r.statusWord & c.mask) != 0;
-    Emit({{"reply", Hex(reply, length)},
+    json document = {{"reply", Hex(reply, length)},
           {"replyType", type},
           {"statusWord", r.statusWord},
           {"conditions", conditions},
@@ -68,7 +70,9 @@ void PrintRecord(const Context& context, const QX_STATUS_RECORD& r, const BYTE* 
           {"tag01", r.tag01Value},
           {"tag02", r.tag02Value},
           {"firmwareVersion", r.firmwareVersion},
-          {"versionDetail", r.versionDetail}});
+          {"versionDetail", r.versionDetail}};
+    for (const auto& [key, value] : extra.items()) document[key] = value;
+    Emit(document);
     return;
   }
   std::printf("reply        %s\n", Hex(reply, length).c_str());
@@ -94,10 +98,11 @@ void PrintRecord(const Context& context, const QX_STATUS_RECORD& r, const BYTE* 
 }
 
 // Decodes and shows a reply; record receives the decoded status.
-int Decode(const Context& context, const BYTE* reply, DWORD length, QX_STATUS_RECORD* record) {
+int Decode(const Context& context, const BYTE* reply, DWORD length, QX_STATUS_RECORD* record,
+           const json& extra = json::object()) {
   const QXRESULT rc = qxParseStatus(reply, static_cast<LONG>(length), record);
   if (rc != QX_ERR_OK) return Fail(context, LibraryFailure(rc, "not a status reply: " + Hex(reply, length)));
-  PrintRecord(context, *record, reply, length);
+  PrintRecord(context, *record, reply, length, extra);
   return kExitDone;
 }
 
@@ -110,13 +115,32 @@ constexpr Request kRequests[] = {
     {"IA3", QX_REQ_IA03}, {"IA4", QX_REQ_IA04}, {"IC", QX_REQ_IC}, {"plain", QX_REQ_LM_STATUS},
 };
 
-int Status(const Context& context, const std::string& request) {
+// How status reads the printer.
+enum class Road {
+  kMonitor,  // through the language monitor
+  kPort,     // --direct: the two-road read with the port taken, the monitor marked unavailable
+  kNt,       // --nt: the direct read, through the port
+};
+
+int Status(const Context& context, const std::string& request, Road road) {
   LONG index = QX_REQ_IS;
   for (const Request& r : kRequests) {
     if (request == r.name) index = r.index;
   }
   BYTE reply[kReplySize];
   DWORD length = 0;
+  if (road != Road::kMonitor) {
+    if (index == QX_REQ_LM_STATUS) {
+      return Fail(context, UsageFailure("--request plain is the language monitor's own", "use IS to IC on the port"));
+    }
+    json moved;
+    const int exit = PortStatus(context, index, road == Road::kNt, reply, sizeof reply, &length, &moved);
+    if (exit != kExitDone) return exit;
+    QX_STATUS_RECORD record;
+    const int decoded = Decode(context, reply, length, &record, {{"road", road == Road::kNt ? "nt" : "direct"},
+                                                                 {"moved", moved}});
+    return decoded == kExitDone && HasFault(record) ? kExitPrinterFault : decoded;
+  }
   QXRESULT rc;
   {
     WaitNotice notice(MonitorWait(context));
@@ -339,11 +363,21 @@ CLI::Validator DwordValue() { return WholeNumber(-2147483648LL, 4294967295LL); }
 
 void AddMonitorCommands(CLI::App& app, Commands& commands) {
   auto request = std::make_shared<std::string>("IS");
+  auto direct = std::make_shared<bool>(false);
+  auto nt = std::make_shared<bool>(false);
   CLI::App* status = commands.Add(
       app, "status",
       "The printer's status through its language monitor, each condition in words; exit 4 when the printer "
       "reports a fault (not ready, deselected, jam, head lever open, out of paper)",
-      Needs::kSpooler, [request](const Context& context) { return Status(context, *request); });
+      Needs::kSpooler, [request, direct, nt](const Context& context) {
+        return Status(context, *request, *nt ? Road::kNt : *direct ? Road::kPort : Road::kMonitor);
+      });
+  CLI::Option* directFlag = status->add_flag(
+      "--direct", *direct,
+      "Through the printer's port instead: takes the port (the queues on it move to FILE: meanwhile), reads "
+      "as if no monitor answered, gives it back");
+  status->add_flag("--nt", *nt, "Through the port with the direct read: one attempt, busy printers answered at once")
+      ->excludes(directFlag);
   status->add_option("--request", *request, "the inquiry: IS IN IE IA2 IA3 IA4 IC, or plain (the monitor's own)")
       ->check(CLI::IsMember({"IS", "IN", "IE", "IA2", "IA3", "IA4", "IC", "plain"}))
       ->capture_default_str();

@@ -91,6 +91,8 @@ void AddLibraryCommands(CLI::App& app, Commands& commands);   // version printer
 void AddSettingsCommands(CLI::App& app, Commands& commands);  // sheet orientation bins bin print-raw jobs drawer
 void AddMonitorCommands(CLI::App& app, Commands& commands);   // status parse-status lm rfid key
 void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX build's simulated world)
+void AddPortCommands(CLI::App& app, Commands& commands);      // acquire spooling port
+void AddPortReadCommands(CLI::App& app, Commands& commands);  // model
 void AddGraphicsCommands(CLI::App& app, Commands& commands);  // fonts font fit ticket
 
 // Whether this build can fetch the picture of a printed page (POSIX: the
@@ -101,6 +103,14 @@ bool PagePicturesAvailable();
 // "width", "height"}. A failure when there is none to be had.
 std::optional<Failure> SavePagePicture(const std::string& printer, unsigned job, const std::string& path,
                                        json* picture);
+
+// The status reply through the printer's port, with the current printer's
+// port taken for the read and given back after it: the two-road read with
+// the language monitor marked unavailable, or the direct read (direct).
+// reply/size receive the reply and length its size; moved the queues moved
+// to "FILE:" meanwhile. Returns kExitDone, or the exit code of the failure
+// it reported.
+int PortStatus(const Context& context, LONG index, bool direct, BYTE* reply, DWORD size, DWORD* length, json* moved);
 
 // The failure when no spooler answers, with the build's own hint: the world's
 // folder and how to start one on POSIX, the spooler service on Windows.
