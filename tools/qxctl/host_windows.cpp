@@ -18,6 +18,8 @@ Failure NoSpoolerFailure() {
 
 void AddSimCommands(CLI::App&, Commands&) {}
 
+std::optional<std::string> LibraryFileName(const std::string& path, Failure*) { return AbsolutePath(path); }
+
 // The pictures of printed pages are the simulated world's; a real printer's
 // paper is its own.
 bool PagePicturesAvailable() { return false; }

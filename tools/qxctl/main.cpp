@@ -186,6 +186,7 @@ int Run(int argc, char** argv) {
   AddPortCommands(app, commands);
   AddPortReadCommands(app, commands);
   AddGraphicsCommands(app, commands);
+  AddFlashCommands(app, commands);
   AddSimCommands(app, commands);
   // Listed for the help text; Run reads its words.
   app.add_subcommand("help", "Help on qxctl, or on one command: qxctl help lm flash");

@@ -220,6 +220,8 @@ int Commanded(const Context& context, const std::string& what, QXRESULT rc, cons
 
 // ---- flash -------------------------------------------------------------
 
+}  // namespace
+
 // What qxsimd's monitor (and the printer behind it) takes as a firmware
 // image: a regular file of 1 byte to 16 MiB whose first line is
 // "QXFW <version>".
@@ -245,6 +247,8 @@ std::string NotFirmware(const std::string& path) {
   }
   return "";
 }
+
+namespace {
 
 // The monitor's progress request for a flash run, and the states of its
 // progress text that end the run.

@@ -94,6 +94,7 @@ void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX 
 void AddPortCommands(CLI::App& app, Commands& commands);      // acquire spooling port
 void AddPortReadCommands(CLI::App& app, Commands& commands);  // model
 void AddGraphicsCommands(CLI::App& app, Commands& commands);  // fonts font fit ticket
+void AddFlashCommands(CLI::App& app, Commands& commands);     // flash
 
 // Whether this build can fetch the picture of a printed page (POSIX: the
 // simulated world keeps one for every page a printer printed).
@@ -146,6 +147,16 @@ std::string Hex(const BYTE* bytes, size_t count);
 // A path made absolute against the working folder, so that whoever opens it
 // (the language monitor runs elsewhere) opens the same file.
 std::string AbsolutePath(const std::string& path);
+
+// Why path is not a firmware image (a regular file of 1 byte to 16 MiB whose
+// first line is "QXFW <version>"), or "" when it is one.
+std::string NotFirmware(const std::string& path);
+
+// The name under which the library can open a host's file: POSIX: the file
+// is copied into the simulated world's drive C: (the platform layer opens
+// only the world's files) and its "C:\QXCTL\NAME" is returned; Windows: the
+// file's absolute path. A failure when the copy cannot be made.
+std::optional<std::string> LibraryFileName(const std::string& path, Failure* failure);
 
 // The pipe time-out the library uses for this command, in ms.
 uint32_t PipeTimeoutMs(const Context& context);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -176,6 +177,46 @@ Failure NoSpoolerFailure() {
           "no simulated world answers in " + qxsim::DefaultDir() +
               (set ? " (the folder QX_SIM_DIR names)" : " (QX_SIM_DIR is not set)"),
           "start one with `qxctl sim start`, or set QX_SIM_DIR to the folder of a running world"};
+}
+
+std::optional<std::string> LibraryFileName(const std::string& path, Failure* failure) {
+  // The world's drive C: holds a folder of qxctl's own; each folder on the
+  // way must be a folder, never a link, and the copy is made without
+  // following one.
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name.empty() || name.find('\\') != std::string::npos || name.size() > 200) {
+    *failure = UsageFailure("'" + path + "' has no name the library could open", "");
+    return std::nullopt;
+  }
+  std::string folder = qxsim::DefaultDir();
+  for (const char* part : {"drives", "c", "QXCTL"}) {
+    folder += "/";
+    folder += part;
+    struct stat st;
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) break;
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      *failure = SimFailure("'" + folder + "' is not a folder of the world's files");
+      return std::nullopt;
+    }
+  }
+  std::ifstream in(path, std::ios::binary);
+  const std::string target = folder + "/" + name;
+  unlink(target.c_str());
+  const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool copied = in && fd >= 0;
+  char buffer[1 << 16];
+  while (copied && in) {
+    in.read(buffer, sizeof buffer);
+    const auto got = static_cast<size_t>(in.gcount());
+    copied = got == 0 || write(fd, buffer, got) == static_cast<ssize_t>(got);
+  }
+  if (fd >= 0) close(fd);
+  if (!copied) {
+    *failure = SimFailure("'" + path + "' cannot be copied into the world's drive C: (" + target + ")");
+    return std::nullopt;
+  }
+  return "C:\\QXCTL\\" + name;
 }
 
 bool PagePicturesAvailable() { return true; }
