@@ -129,7 +129,7 @@ class DeviceEmulator {
   bool Busy(uint64_t now);
   // StatusByte - the parallel port's status byte (IOCTL_PAR_QUERY_INFORMATION):
   // 0x40 busy (as Busy), 0x20 not connected (no printer), 0x04 paper empty
-  // (paper_out), 0x08 off line (not ready or not responding), 0x80 selected
+  // (paper_out), 0x08 off line (not ready, not responding or restarting), 0x80 selected
   // (a printer on line). 0x01, 0x02 and 0x10 are never set.
   uint8_t StatusByte(uint64_t now);
   // DeviceId - the IEEE 1284 device ID; "" with no printer.
