@@ -46,14 +46,20 @@ const char kUsage[] =
     "                                  status-word=N (0x0100 out of paper)  temperature=C\n"
     "                                  form-length=N  version-detail=TEXT  reply-delay=MS\n"
     "                                  rfid=echo|silent|fixed:HEX  errors= tickets= head-travel=\n"
-    "                                  jobs= cuts= (the printer's counters)\n"
+    "                                  jobs= cuts= (the printer's counters)  restart-ms=MS\n"
+    "                                  fail-write=N\n"
     "                                  e.g. the printer out of paper (status word 0x8100):\n"
     "                                    qxsimctl device USB001 set faults=paper_out\n"
     "  device PORT received [raw|clear] what the port's device received from printed jobs:\n"
     "                                  a hex dump, the raw bytes, or the dump and then empty it\n"
-    "  device PORT state [KEY=on|off...] busy=  silent=  garbled=: the printer as the port sees it\n"
+    "  device PORT state [KEY=VALUE...] the printer as the port sees it: its mode (printing, flash,\n"
+    "                                  restarting), firmware, image bytes, drawer pulses; settings\n"
+    "                                  busy=  silent=  garbled=  refuse-flash=  never-restart= (on|off)\n"
     "                                  (busy: status word 0x0020 and the port's BUSY bit 0x40;\n"
-    "                                  silent: it answers nothing; garbled: its answers inverted)\n"
+    "                                  silent: it answers nothing; garbled: its answers inverted;\n"
+    "                                  refuse-flash: ESC *FR is ignored; never-restart: a good\n"
+    "                                  image leaves it in flash mode), fail-write=N (the Nth port\n"
+    "                                  write from now times out; 0 none), restart-ms=MS\n"
     "  port PORT                       who holds the port open directly, the spooler on it,\n"
     "                                  the jobs waiting for it, its status byte\n"
     "  device PORT pages [--out DIR]   the pages its printer printed (the latest 32), each saved\n"
@@ -216,6 +222,30 @@ void PrintReceived(const json& reply, bool raw) {
   }
 }
 
+void PrintDevice(const json& d) {
+  std::string faults;
+  for (const json& f : d["faults"]) faults += (faults.empty() ? "" : ",") + f.get<std::string>();
+  std::printf("%-10s %-12s firmware %-8s faults %s\n  %s\n", d["port"].get<std::string>().c_str(),
+              d["model"].get<std::string>().c_str(), d["firmware"].get<std::string>().c_str(),
+              faults.empty() ? "none" : faults.c_str(), d["device_id"].get<std::string>().c_str());
+  if (d.value("busy", false)) std::printf("  busy\n");
+  std::printf("  base status word 0x%04x, %d C, form length %u, version detail \"%s\", reply delay %u ms, "
+              "rfid %s\n",
+              d["status_word"].get<unsigned>(), d["temperature"].get<int>(), d["form_length"].get<unsigned>(),
+              d["version_detail"].get<std::string>().c_str(), d["reply_delay_ms"].get<unsigned>(),
+              d["rfid"]["mode"].get<std::string>().c_str());
+  if (!d.contains("mode")) return;
+  std::printf("  mode %s%s, flash mode %s, image bytes %llu (%llu pending, %llu good, %llu bad images)\n",
+              d["mode"].get<std::string>().c_str(),
+              d["mode"] == "restarting" ? (" until " + d["restart_until"].dump() + " ms").c_str() : "",
+              d["flash_mode"].get<bool>() ? "yes" : "no", d["image_bytes"].get<unsigned long long>(),
+              d["image_pending"].get<unsigned long long>(), d["good_images"].get<unsigned long long>(),
+              d["bad_images"].get<unsigned long long>());
+  std::printf("  drawer pulses %llu, restart %u ms, port writes %llu, fail write %u\n",
+              d["drawer_pulses"].get<unsigned long long>(), d["restart_ms"].get<unsigned>(),
+              d["port_writes"].get<unsigned long long>(), d["fail_write"].get<unsigned>());
+}
+
 void PrintHuman(const std::string& command, const json& reply) {
   if (command == "status") {
     std::printf("qxsimd %d in %s, world %s, %zu printers, %zu open printer handles\n",
@@ -256,19 +286,9 @@ void PrintHuman(const std::string& command, const json& reply) {
     }
   } else if (command == "devices") {
     if (reply["devices"].empty()) std::printf("no devices\n");
-    for (const json& d : reply["devices"]) {
-      std::string faults;
-      for (const json& f : d["faults"]) faults += (faults.empty() ? "" : ",") + f.get<std::string>();
-      std::printf("%-10s %-12s firmware %-8s faults %s\n  %s\n", d["port"].get<std::string>().c_str(),
-                  d["model"].get<std::string>().c_str(), d["firmware"].get<std::string>().c_str(),
-                  faults.empty() ? "none" : faults.c_str(), d["device_id"].get<std::string>().c_str());
-      if (d.value("busy", false)) std::printf("  busy\n");
-      std::printf("  base status word 0x%04x, %d C, form length %u, version detail \"%s\", reply delay %u ms, "
-                  "rfid %s\n",
-                  d["status_word"].get<unsigned>(), d["temperature"].get<int>(), d["form_length"].get<unsigned>(),
-                  d["version_detail"].get<std::string>().c_str(), d["reply_delay_ms"].get<unsigned>(),
-                  d["rfid"]["mode"].get<std::string>().c_str());
-    }
+    for (const json& d : reply["devices"]) PrintDevice(d);
+  } else if (command == "device" && reply.contains("device")) {
+    PrintDevice(reply["device"]);
   } else if (command == "monitor" && reply.contains("requests")) {
     if (reply["requests"].empty()) std::printf("no requests\n");
     for (const json& r : reply["requests"]) {
@@ -411,9 +431,18 @@ int main(int argc, char** argv) {
   } else if (command == "device" && args.size() >= 3 && args[2] == "state") {
     request = {{kOp, op::kDeviceState}, {"port", args[1]}};
     for (size_t i = 3; i < args.size(); ++i) {
-      auto [key, value] = KeyValue(args[i]);
-      if (key != "busy" && key != "silent" && key != "garbled") UsageError("device state has no \"" + key + "\"");
-      request[key] = OnOff(key, value);
+      auto [given, value] = KeyValue(args[i]);
+      std::string key = given;
+      for (char& c : key) c = c == '-' ? '_' : c;
+      if (key == "busy" || key == "silent" || key == "garbled" || key == "refuse_flash" || key == "never_restart") {
+        request[key] = OnOff(given, value);
+      } else if (key == "fail_write") {
+        request[key] = Number(given, value, 0xFFFFFFFF);
+      } else if (key == "restart_ms" || key == "restart") {
+        request["restart_ms"] = Number(given, value, 86400000);
+      } else {
+        UsageError("device state has no \"" + given + "\"");
+      }
     }
   } else if (command == "port") {
     if (args.size() != 2) UsageError("port takes one port name");
@@ -439,6 +468,10 @@ int main(int argc, char** argv) {
         request[key] = t;
       } else if (key == "reply_delay" || key == "reply_delay_ms") {
         request["reply_delay_ms"] = Number(given, value, 86400000);
+      } else if (key == "restart" || key == "restart_ms") {
+        request["restart_ms"] = Number(given, value, 86400000);
+      } else if (key == "fail_write") {
+        request["fail_write"] = Number(given, value, 0xFFFFFFFF);
       } else if (key == "busy") {
         request["busy"] = OnOff(given, value);
       } else if (key == "errors" || key == "tickets" || key == "head_travel" || key == "jobs" || key == "cuts") {

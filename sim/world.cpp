@@ -330,6 +330,10 @@ bool SetDeviceKey(Device& d, const std::string& key, const json& value, const st
     d.busy = Reader::CheckBool(value, path);
   } else if (key == "reply_delay_ms") {
     d.reply_delay_ms = static_cast<unsigned>(integer(0, kMaxDelayMs));
+  } else if (key == "restart_ms") {
+    d.restart_ms = static_cast<unsigned>(integer(0, kMaxDelayMs));
+  } else if (key == "fail_write") {
+    d.fail_write = static_cast<uint32_t>(integer(0, 0xFFFFFFFF));
   } else if (key == "counters") {
     // The counters named change; the others keep their values.
     Reader r(value, path);

@@ -180,7 +180,7 @@ struct UsbInterface {
 // The faults a device can be set to show.
 inline const std::vector<std::string> kDeviceFaults = {
     "not_responding", "paper_out",  "head_open",     "jam",         "low_paper",
-    "ticket_not_taken", "not_ready", "garbled_reply", "refuse_firmware",
+    "ticket_not_taken", "not_ready", "garbled_reply", "refuse_firmware", "refuse_flash", "never_restart",
 };
 
 struct World {

@@ -152,6 +152,8 @@ json DeviceToJson(const Device& d) {
           {"form_length", d.form_length},
           {"version_detail", d.version_detail},
           {"reply_delay_ms", d.reply_delay_ms},
+          {"restart_ms", d.restart_ms},
+          {"fail_write", d.fail_write},
           {"busy", d.busy},
           {"counters",
            {{"errors", d.counters.errors},

@@ -23,6 +23,34 @@ const Port& KnownPort(ControlCall& c) {
   return *known;
 }
 
+const char* ModeName(DeviceEmulator::Mode mode) {
+  switch (mode) {
+    case DeviceEmulator::Mode::kPrinting: return "printing";
+    case DeviceEmulator::Mode::kFlash: return "flash";
+    case DeviceEmulator::Mode::kRestarting: return "restarting";
+  }
+  return "?";
+}
+
+// DescribeDevice - the device's description with what it counts at the
+// clock's now: its mode, the flash-reprogram mode's image bytes, the drawer
+// pulses and the port writes.
+json DescribeDevice(DeviceEmulator& device, const Device& d) {
+  const DeviceEmulator::PortState s = device.State(qxplat_clock_now_ms());
+  json j = DeviceToJson(d);
+  j["mode"] = ModeName(s.mode);
+  j["flash_mode"] = s.mode == DeviceEmulator::Mode::kFlash;
+  j["image_bytes"] = s.image_bytes;
+  j["image_pending"] = s.image_pending;
+  j["good_images"] = s.good_images;
+  j["bad_images"] = s.bad_images;
+  j["restart_until"] = s.restart_until;
+  j["flash_ready_owed"] = s.ready_owed;
+  j["drawer_pulses"] = s.drawer_pulses;
+  j["port_writes"] = s.port_writes;
+  return j;
+}
+
 }  // namespace
 
 // Ports with their printers, USB interfaces, device and received byte count.
@@ -73,7 +101,9 @@ json Received(ControlCall& c) {
 
 json Devices(ControlCall& c) {
   json list = json::array();
-  for (const Device& d : c.w.devices.Devices()) list.push_back(DeviceToJson(d));
+  for (const auto& device : c.w.devices.Attached()) {
+    if (const std::optional<Device> d = device->Description()) list.push_back(DescribeDevice(*device, *d));
+  }
   return {{"ok", true}, {"devices", list}};
 }
 
@@ -99,12 +129,15 @@ json SetDevice(ControlCall& c) {
     }
   }
   c.w.devices.Attach(changed);
-  return {{"ok", true}, {"device", DeviceToJson(device ? device->Description().value_or(changed) : changed)}};
+  const std::optional<Device> now = device ? device->Description() : std::nullopt;
+  return {{"ok", true}, {"device", now ? DescribeDevice(*device, *now) : DeviceToJson(changed)}};
 }
 
 // DeviceState - what the port road sees of a device: "busy" (status word
-// 0x0020, the port's BUSY line), "silent" (the not_responding fault) and
-// "garbled" (garbled_reply); each optional, the other faults kept.
+// 0x0020, the port's BUSY line), "silent" (the not_responding fault),
+// "garbled" (garbled_reply), "refuse_flash", "never_restart" (those faults),
+// "fail_write" and "restart_ms" (those settings); each optional, the other
+// faults kept. The reply's device carries its mode and counts.
 json DeviceState(ControlCall& c) {
   const Port& known = KnownPort(c);
   const auto device = c.w.devices.On(known.name);
@@ -113,6 +146,13 @@ json DeviceState(ControlCall& c) {
   const std::optional<bool> busy = OptionalBool(c.request, "busy");
   const std::optional<bool> silent = OptionalBool(c.request, "silent");
   const std::optional<bool> garbled = OptionalBool(c.request, "garbled");
+  const std::optional<bool> refuse_flash = OptionalBool(c.request, "refuse_flash");
+  const std::optional<bool> never_restart = OptionalBool(c.request, "never_restart");
+  for (const char* key : {"fail_write", "restart_ms"}) {
+    if (c.request.contains(key) && !SetDeviceKey(*changed, key, c.request[key], key)) {
+      throw BadRequest(std::string("\"") + key + "\" cannot be set");
+    }
+  }
   auto set_fault = [&](const char* fault, std::optional<bool> on) {
     if (!on) return;
     auto& faults = changed->faults;
@@ -122,8 +162,10 @@ json DeviceState(ControlCall& c) {
   if (busy) changed->busy = *busy;
   set_fault("not_responding", silent);
   set_fault("garbled_reply", garbled);
+  set_fault("refuse_flash", refuse_flash);
+  set_fault("never_restart", never_restart);
   device->Attach(*changed);
-  return {{"ok", true}, {"device", DeviceToJson(*changed)}};
+  return {{"ok", true}, {"device", DescribeDevice(*device, device->Description().value_or(*changed))}};
 }
 
 // PortOp - one port: its holders (direct opens by hosts), whether the

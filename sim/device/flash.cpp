@@ -3,11 +3,13 @@
 #include "flash.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
 
 namespace qxsim {
 namespace {
 
-constexpr std::string_view kFirmwareHeader = "QXFW ";
 constexpr size_t kMaxFirmwareText = 63;
 
 }  // namespace
@@ -66,12 +68,165 @@ bool Running(FlashProgress::State s) {
          s == FlashProgress::State::kVerifying;
 }
 
+uint32_t FirmwareChecksum(std::string_view bytes) {
+  static const auto kTable = [] {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+    return table;
+  }();
+  uint32_t crc = 0xFFFFFFFFu;
+  for (const char ch : bytes) crc = kTable[(crc ^ static_cast<uint8_t>(ch)) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+namespace {
+
+// ParseHeaderLine - the fields of a header line (after "QXFW ", without its
+// line end); false for a malformed checked header.
+bool ParseHeaderLine(std::string_view line, FirmwareHeader& h) {
+  const size_t word_end = std::min(line.find(' '), line.size());
+  h.version = std::string(line.substr(0, std::min(word_end, kMaxFirmwareText)));
+  std::vector<std::string_view> fields;
+  for (size_t at = word_end; at < line.size();) {
+    const size_t start = at + 1;
+    const size_t end = std::min(line.find(' ', start), line.size());
+    fields.push_back(line.substr(start, end - start));
+    at = end;
+  }
+  const auto is_field = [](std::string_view f, std::string_view key) { return f.substr(0, key.size()) == key; };
+  h.checked = std::any_of(fields.begin(), fields.end(),
+                          [&](std::string_view f) { return is_field(f, "length=") || is_field(f, "sum="); });
+  if (!h.checked) return true;  // an unchecked image: the version word only
+  bool length = false;
+  bool sum = false;
+  for (const std::string_view f : fields) {
+    if (is_field(f, "detail=") && !h.has_detail) {
+      h.detail = std::string(f.substr(7));
+      h.has_detail = true;
+      if (h.detail.size() > kMaxFirmwareText) return false;
+    } else if (is_field(f, "length=") && !length) {
+      const std::string_view digits = f.substr(7);
+      if (digits.empty() || digits.size() > 9) return false;
+      for (const char c : digits) {
+        if (c < '0' || c > '9') return false;
+        h.length = h.length * 10 + static_cast<uint64_t>(c - '0');
+      }
+      if (h.length == 0 || h.length > kMaxFirmwareImage) return false;
+      length = true;
+    } else if (is_field(f, "sum=") && !sum) {
+      const std::string_view digits = f.substr(4);
+      if (digits.size() != 8) return false;
+      for (const char c : digits) {
+        const int v = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+        if (v < 0) return false;
+        h.sum = (h.sum << 4) | static_cast<uint32_t>(v);
+      }
+      sum = true;
+    } else {
+      return false;  // an unknown or repeated field, or an empty one
+    }
+  }
+  return length && sum && !h.version.empty();
+}
+
+}  // namespace
+
+std::optional<FirmwareHeader> ReadFirmwareHeader(std::string_view bytes, bool at_end, bool* partial) {
+  *partial = false;
+  if (bytes.size() < kFirmwareMagic.size()) {
+    *partial = !at_end && kFirmwareMagic.substr(0, bytes.size()) == bytes;
+    return std::nullopt;
+  }
+  if (bytes.substr(0, kFirmwareMagic.size()) != kFirmwareMagic) return std::nullopt;
+  FirmwareHeader h;
+  const size_t newline = bytes.find('\n');
+  const size_t zero = bytes.find('\0');
+  size_t line_end = std::min(newline, zero);
+  if (line_end == std::string_view::npos) {
+    if (!at_end) {
+      *partial = bytes.size() < kMaxFirmwareHeader;
+      return std::nullopt;
+    }
+    line_end = bytes.size();
+  }
+  h.size = line_end == newline ? line_end + 1 : line_end;
+  size_t text_end = line_end;
+  if (text_end > 0 && bytes[text_end - 1] == '\r') --text_end;
+  const std::string_view line = bytes.substr(kFirmwareMagic.size(), text_end - kFirmwareMagic.size());
+  if (!ParseHeaderLine(line, h)) return std::nullopt;
+  if (h.checked && (line_end != newline || h.size > kMaxFirmwareHeader)) return std::nullopt;
+  return h;
+}
+
+ImageCheck CheckFirmwareImage(std::string_view image, FirmwareHeader* header) {
+  if (image.substr(0, kFirmwareMagic.size()) != kFirmwareMagic) return ImageCheck::kNoHeader;
+  bool partial = false;
+  std::optional<FirmwareHeader> h = ReadFirmwareHeader(image, true, &partial);
+  if (!h) return ImageCheck::kBad;
+  *header = *h;
+  if (!h->checked) return ImageCheck::kUnchecked;
+  const std::string_view payload = image.substr(h->size);
+  return payload.size() == h->length && FirmwareChecksum(payload) == h->sum ? ImageCheck::kGood : ImageCheck::kBad;
+}
+
+std::string BuildFirmwareImage(const std::string& version, const std::string& detail, std::string_view payload) {
+  char sum[16];
+  std::snprintf(sum, sizeof sum, "%08x", static_cast<unsigned>(FirmwareChecksum(payload)));
+  std::string image = std::string(kFirmwareMagic) + version;
+  if (!detail.empty()) image += " detail=" + detail;
+  image += " length=" + std::to_string(payload.size()) + " sum=" + sum + "\r\n";
+  image.append(payload);
+  return image;
+}
+
 std::string FirmwareVersionOf(std::string_view image) {
-  if (image.substr(0, kFirmwareHeader.size()) != kFirmwareHeader) return "";
-  const size_t start = kFirmwareHeader.size();
-  size_t end = image.find_first_of(std::string_view("\r\n\0", 3), start);
-  if (end == std::string_view::npos) end = image.size();
-  return std::string(image.substr(start, std::min(end - start, kMaxFirmwareText)));
+  FirmwareHeader h;
+  const ImageCheck check = CheckFirmwareImage(image, &h);
+  return check == ImageCheck::kGood || check == ImageCheck::kUnchecked ? h.version : "";
+}
+
+std::optional<FirmwareHeader> ImageReceiver::Take(std::string_view bytes) {
+  buffer_.append(bytes);
+  for (;;) {
+    // Hunt for a header; keep what may be the beginning of one.
+    const size_t at = buffer_.find(kFirmwareMagic);
+    if (at == std::string::npos) {
+      size_t keep = std::min(buffer_.size(), kFirmwareMagic.size() - 1);
+      while (keep > 0 && kFirmwareMagic.substr(0, keep) != std::string_view(buffer_).substr(buffer_.size() - keep)) {
+        --keep;
+      }
+      buffer_.erase(0, buffer_.size() - keep);
+      return std::nullopt;
+    }
+    buffer_.erase(0, at);
+    bool partial = false;
+    const std::optional<FirmwareHeader> h = ReadFirmwareHeader(buffer_, false, &partial);
+    if (!h && partial) return std::nullopt;
+    if (h && h->checked) {
+      const uint64_t whole = h->size + h->length;
+      if (buffer_.size() < whole) return std::nullopt;
+      FirmwareHeader checked;
+      if (CheckFirmwareImage(std::string_view(buffer_).substr(0, whole), &checked) == ImageCheck::kGood) {
+        buffer_.clear();
+        return checked;
+      }
+    }
+    // A malformed or unchecked header, or a bad image: look again from the next byte.
+    ++bad_images_;
+    buffer_.erase(0, 1);
+  }
+}
+
+bool ImageReceiver::UnderWay() const {
+  return buffer_.size() >= kFirmwareMagic.size() &&
+         std::string_view(buffer_).substr(0, kFirmwareMagic.size()) == kFirmwareMagic;
 }
 
 }  // namespace qxsim

@@ -135,6 +135,21 @@ std::optional<std::string> AnswerInquiry(const PrinterState& state, std::string_
   return reply;
 }
 
+bool IsStatusInquiry(std::string_view bytes) {
+  for (const std::string_view inquiry :
+       {kInquiryIS, kInquiryIN, kInquiryIE, kInquiryIA2, kInquiryIA3, kInquiryIA4, kInquiryIC, kFlashModeInquiry}) {
+    if (bytes == inquiry) return true;
+  }
+  return false;
+}
+
+std::string FlashReadyReply(const PrinterState& state) {
+  std::string reply = "A";
+  NumberField(reply, "01", 15, 3);
+  reply += "FLASH READY";
+  return HasFault(state, "garbled_reply") ? Garble(std::move(reply)) : reply;
+}
+
 std::optional<std::string> AnswerRfid(const PrinterState& state, std::string_view request) {
   if (HasFault(state, "not_responding")) return std::nullopt;
   std::string reply;

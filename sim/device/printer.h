@@ -67,6 +67,8 @@ struct PrinterState {
   std::string version_detail; // its first 10 characters are reported
   unsigned reply_delay_ms = 0;  // virtual ms the printer takes to answer
   bool busy = false;          // printing: status bit 0x0020, the port's BUSY line
+  unsigned restart_ms = 10000;  // virtual ms a restart after a good flash image takes
+  uint32_t fail_write = 0;    // the Nth port write from now fails (0: none)
   std::vector<std::string> faults;
   PrinterCounters counters;
   RfidBehaviour rfid;
@@ -85,6 +87,20 @@ inline const PrinterState& EmulatorState(const Device& device) { return device; 
 
 // The largest RFID reply the monitor can carry (a 1034-byte reply message).
 inline constexpr size_t kMaxRfidReply = 1027;
+
+// The flash-mode command and inquiry, the drawer command.
+inline constexpr std::string_view kFlashModeCommand("\x1b" "*FR", 4);
+inline constexpr std::string_view kFlashModeInquiry("\x1b" "IA\x0f", 4);
+inline constexpr std::string_view kDrawerCommand("\x1b" "DR\x02", 4);
+
+// IsStatusInquiry - bytes that are exactly one inquiry the printer knows, or
+// the flash-mode inquiry.
+bool IsStatusInquiry(std::string_view bytes);
+
+// FlashReadyReply - what a printer in flash-reprogram mode answers the
+// flash-mode inquiry: "A", "01" "015", then the text "FLASH READY" (garbled
+// as any reply with garbled_reply).
+std::string FlashReadyReply(const PrinterState& state);
 
 // The status word's busy bit.
 inline constexpr uint16_t kStatusBusy = 0x0020;

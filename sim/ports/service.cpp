@@ -132,12 +132,14 @@ Reply PortService::Handle(const json& request, const std::optional<std::string>&
       const Timeouts t = TimeoutsOf(request, false);
       const uint64_t deadline = qxplat_clock_now_ms() + TotalMs(t, body->size());
       if (body->empty()) return {{{"error", 0}, {"written", 0}}, std::nullopt};
+      // The write a device's fail_write names is never taken: it times out.
+      const bool fails = device->FailsPortWrite();
       // A printer that takes no bytes (busy, silent, not ready) may take
       // them later; the write waits for that up to its time-out.
       for (;;) {
         const uint64_t seen = device->generation();
         const uint64_t now = qxplat_clock_now_ms();
-        const size_t taken = device->Write(*body, now);
+        const size_t taken = fails ? 0 : device->Write(*body, now);
         if (taken > 0) return {{{"error", 0}, {"written", taken}}, std::nullopt};
         if (now >= deadline || stopping_) {
           return {{{"error", ERROR_SEM_TIMEOUT}, {"written", 0}, {"message", "the printer took no bytes"}},

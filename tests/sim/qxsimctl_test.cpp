@@ -112,6 +112,25 @@ TEST_F(Qxsimctl, SetsThePrintersStatusAndEmulatorValues) {
   EXPECT_EQ(control().Devices()[0]["status_word"], 0x0100);
 }
 
+TEST_F(Qxsimctl, ShowsAndSetsTheFlashSideOfADevice) {
+  const CtlRun set = Ctl(dir(), "device LPT1: state refuse-flash=on never_restart=on fail-write=3 restart-ms=500");
+  ASSERT_EQ(set.status, 0) << set.out;
+  EXPECT_NE(set.out.find("faults refuse_flash,never_restart"), std::string::npos) << set.out;
+  const CtlRun shown = Ctl(dir(), "device LPT1: state");
+  EXPECT_NE(shown.out.find("firmware 1.03"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("mode printing, flash mode no, image bytes 0 (0 pending, 0 good, 0 bad images)"),
+            std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("drawer pulses 0, restart 500 ms, port writes 0, fail write 3"), std::string::npos)
+      << shown.out;
+  EXPECT_EQ(control().Devices()[1]["fail_write"], 3);
+  EXPECT_EQ(Ctl(dir(), "device LPT1: set restart-ms=20000 fail-write=0").status, 0);
+  EXPECT_EQ(control().Devices()[1]["restart_ms"], 20000);
+  EXPECT_EQ(Ctl(dir(), "device LPT1: state fail-write=-1").status, 2);
+  EXPECT_EQ(Ctl(dir(), "device LPT1: state restart-ms=86400001").status, 2);
+  EXPECT_EQ(Ctl(dir(), "device LPT1: state flash=on").status, 2);
+}
+
 TEST_F(Qxsimctl, ShowsSetsAndScriptsAMonitor) {
   const CtlRun set = Ctl(dir(), "monitor USB001 set crc-error=on reload-on-devmode=on reload_on_job=off "
                                 "reply-delay=5 flash-block=7");

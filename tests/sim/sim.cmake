@@ -22,3 +22,12 @@ target_link_libraries(sim_monitor_tests PRIVATE qxsim_fixture GTest::gtest_main 
 qx_warnings(sim_monitor_tests)
 gtest_discover_tests(sim_monitor_tests DISCOVERY_TIMEOUT 30
                      PROPERTIES TIMEOUT 120 ENVIRONMENT "QX_TIME_SCALE=1000")
+
+# The printer's flash-reprogram mode and drawer: as a plain object, and
+# through port handles against a world on a fast clock.
+add_executable(sim_port_flash_tests port_flash_test.cpp)
+target_link_libraries(sim_port_flash_tests PRIVATE qxsim_fixture qxsim_device GTest::gtest_main qxplatform
+                      Threads::Threads)
+qx_warnings(sim_port_flash_tests)
+gtest_discover_tests(sim_port_flash_tests DISCOVERY_TIMEOUT 30
+                     PROPERTIES TIMEOUT 120 ENVIRONMENT "QX_TIME_SCALE=1000")
