@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device/flash.h"
 #include "port_world.h"
 
 namespace {
@@ -20,13 +21,24 @@ class FlashRun : public qxtest::PortWorld {
  protected:
   // A firmware file of the world's drive C: at C:\FIRMWARE\<name>.
   std::string PutFirmware(const std::string& name, size_t size) {
+    std::string bytes;
+    for (size_t i = 0; i < size; ++i) bytes += static_cast<char>('a' + i % 26);
+    return PutFile(name, bytes);
+  }
+  std::string PutFile(const std::string& name, const std::string& bytes) {
     const std::string folder = dir() + "/drives/c/FIRMWARE";
     mkdir(folder.c_str(), 0700);
     FILE* f = std::fopen((folder + "/" + name).c_str(), "wb");
     EXPECT_NE(f, nullptr);
-    for (size_t i = 0; i < size; ++i) std::fputc(static_cast<int>('a' + i % 26), f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
     return "C:\\FIRMWARE\\" + name;
+  }
+  json Device(const std::string& port) {
+    for (const json& d : control().Devices()) {
+      if (d.value("port", "") == port) return d;
+    }
+    return json();
   }
   QXRESULT Flash(std::string name, BOOL smart, std::string* version = nullptr, std::string* named = nullptr) {
     std::vector<char> buffer(name.begin(), name.end());
@@ -136,6 +148,34 @@ TEST_F(FlashRun, ABlockThatDoesNotArriveEndsThatTransfer) {
   size_t letters = 0;
   for (char c : Received()) letters += (c >= 'a' && c <= 'z') ? 1 : 0;
   EXPECT_EQ(letters, 512u + 1030u);  // the first transfer stopped, the second whole
+  ExpectPortGivenBack();
+}
+
+// Smart mode end to end: the printer enters its flash-reprogram mode, takes
+// the image, restarts into the image's version, and that version comes back.
+TEST_F(FlashRun, SmartModeReprogramsThePrinter) {
+  const std::string image = qxsim::BuildFirmwareImage("1.04", "2026-12-08", std::string(1000, 'f'));
+  const std::string file = PutFile("FWVNP4_104.BIN", image);
+  qxplat_sleep_counters_reset();
+  std::string version;
+  ASSERT_EQ(Flash(file, 1, &version), QX_ERR_OK);
+  EXPECT_EQ(version.substr(0, 4), "1.04");
+  EXPECT_NE(version.find("2026-12-08"), std::string::npos);
+  EXPECT_TRUE(Logged("\r\nPrinter ENTERED Flash Reprogram mode\r\n"));
+  EXPECT_GE(qxplat_sleep_total_ms(), 500u + 500u + 15000u + 20000u);
+  const json device = Device("LPT1:");
+  EXPECT_EQ(device.value("image_bytes", 0u), image.size()) << device.dump();
+  EXPECT_EQ(device.value("firmware", ""), "1.04");
+  ExpectPortGivenBack();
+}
+
+TEST_F(FlashRun, PrinterRefusingFlashModeGetsNoImage) {
+  const std::string file = PutFile("FWVNP4_104.BIN", qxsim::BuildFirmwareImage("1.04", "", "payload"));
+  control().SetDevice("LPT1:", {{"faults", {"refuse_flash"}}});
+  EXPECT_EQ(Flash(file, 1), QX_ERR_NO_FLASH_MODE);
+  EXPECT_TRUE(Logged("\r\nPrinter did not enter Flash Reprogram mode\r\n"));
+  EXPECT_EQ(Device("LPT1:").value("image_bytes", 0u), 0u);
+  EXPECT_EQ(Received().find("payload"), std::string::npos);
   ExpectPortGivenBack();
 }
 
