@@ -24,6 +24,16 @@ if(out MATCHES "QXFW")
   message(FATAL_ERROR "a refused file reached the printer:\n${out}")
 endif()
 
+# Smart mode on the boarding-pass printer (VNP-24, firmware 1.03): the sample
+# image suits it, the printer takes it and restarts into version 1.04, which
+# the next direct read shows.
+run(0 out ${QXCTL} --printer ${boarding} flash --smart ${SAMPLE})
+expect("${out}" "now reports version 1\\.042026-12-08")
+run(0 out ${QXCTL} --printer ${boarding} status --direct --request IC)
+expect("${out}" "firmware +1\\.04")
+run(0 out ${QXSIMCTL} device LPT1: state)
+expect("${out}" "1 good")
+
 run(2 out ${QXCTL} flash ${DIR}-notes.bin)
 expect("${out}" "is not a firmware image")
 

@@ -1,13 +1,78 @@
 // qxctl flash: reprograms the current printer's firmware from a file through
 // its port (qxProgramFlash), the port taken for the run and given back.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "qxctl.h"
 
 namespace qxctl {
 namespace {
+
+constexpr uint64_t kBlock = 512;
+constexpr int kBarWidth = 30;
+
+// A progress bar on standard error while the run goes on: the blocks the
+// printer's port has taken of the blocks in the file, then the wait for the
+// printer's restart. It reads the port's write count a few times a second.
+class FlashProgress {
+ public:
+  FlashProgress(std::function<std::optional<uint64_t>()> writes, uint64_t blocks, bool smart)
+      : writes_(std::move(writes)), blocks_(blocks) {
+    const std::optional<uint64_t> start = writes_();
+    if (!start) return;
+    const uint64_t first = *start + (smart ? 2 : 0);  // smart mode writes the flash-mode command and inquiry first
+    thread_ = std::thread([this, first] { Run(first); });
+  }
+  ~FlashProgress() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+      thread_.join();
+      std::fprintf(stderr, "\n");
+    }
+  }
+  FlashProgress(const FlashProgress&) = delete;
+  FlashProgress& operator=(const FlashProgress&) = delete;
+
+ private:
+  void Run(uint64_t first) {
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!wake_.wait_for(guard, std::chrono::milliseconds(250), [this] { return done_; })) {
+      const std::optional<uint64_t> now = writes_();
+      if (!now) continue;
+      const uint64_t sent = *now > first ? std::min(*now - first, blocks_) : 0;
+      const int filled = blocks_ == 0 ? kBarWidth : static_cast<int>(sent * kBarWidth / blocks_);
+      std::fprintf(stderr, "\r[%s%s] %llu of %llu blocks%s", std::string(filled, '#').c_str(),
+                   std::string(kBarWidth - filled, '.').c_str(), static_cast<unsigned long long>(sent),
+                   static_cast<unsigned long long>(blocks_), sent >= blocks_ ? ", waiting for the restart" : "");
+      std::fflush(stderr);
+    }
+  }
+
+  std::function<std::optional<uint64_t>()> writes_;
+  const uint64_t blocks_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+uint64_t FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<uint64_t>(in.tellg()) : 0;
+}
 
 int Flash(const Context& context, const std::string& file, bool smart, bool verbose) {
   if (const std::string why = NotFirmware(file); !why.empty()) {
@@ -22,9 +87,18 @@ int Flash(const Context& context, const std::string& file, bool smart, bool verb
   char version[64] = {};
   QXRESULT rc;
   {
-    WaitNotice notice("the flash run on " + OrNone(printer) + ": " +
-                      (smart ? "36 s of fixed waits" : "20 s of fixed waits") +
-                      " plus the transfer, twice that when the printer does not come back at once");
+    std::unique_ptr<FlashProgress> progress;
+    auto writes = PortWriteCounter(printer);
+    if (writes && !context.json && isatty(STDERR_FILENO)) {
+      progress = std::make_unique<FlashProgress>(std::move(writes), (FileSize(file) + kBlock - 1) / kBlock, smart);
+    }
+    std::unique_ptr<WaitNotice> notice;
+    if (!progress) {
+      notice = std::make_unique<WaitNotice>("the flash run on " + OrNone(printer) + ": " +
+                                            (smart ? "36 s of fixed waits" : "20 s of fixed waits") +
+                                            " plus the transfer, twice that when the printer does not come back "
+                                            "at once");
+    }
     rc = qxProgramFlash(text.data(), smart ? 1 : 0, version, sizeof version, verbose ? 1 : 0);
   }
   if (rc != QX_ERR_OK) {

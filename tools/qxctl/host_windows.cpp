@@ -18,6 +18,8 @@ Failure NoSpoolerFailure() {
 
 void AddSimCommands(CLI::App&, Commands&) {}
 
+std::function<std::optional<uint64_t>()> PortWriteCounter(const std::string&) { return nullptr; }
+
 std::optional<std::string> LibraryFileName(const std::string& path, Failure*) { return AbsolutePath(path); }
 
 // The pictures of printed pages are the simulated world's; a real printer's

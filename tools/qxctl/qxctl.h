@@ -158,6 +158,12 @@ std::string NotFirmware(const std::string& path);
 // file's absolute path. A failure when the copy cannot be made.
 std::optional<std::string> LibraryFileName(const std::string& path, Failure* failure);
 
+// PortWriteCounter - a reader of how many writes the printer's port has
+// taken so far (POSIX: the simulated printer counts them), for a progress
+// bar; null where nothing can be seen (Windows), or when the reader fails it
+// returns nothing.
+std::function<std::optional<uint64_t>()> PortWriteCounter(const std::string& printer);
+
 // The pipe time-out the library uses for this command, in ms.
 uint32_t PipeTimeoutMs(const Context& context);
 

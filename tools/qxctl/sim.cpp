@@ -219,6 +219,22 @@ std::optional<std::string> LibraryFileName(const std::string& path, Failure* fai
   return "C:\\QXCTL\\" + name;
 }
 
+std::function<std::optional<uint64_t>()> PortWriteCounter(const std::string& printer) {
+  char port[QX_NAME_SIZE] = {};
+  qxNewGetPrinterPort(printer.c_str(), port);
+  const std::string name = port;
+  return [name]() -> std::optional<uint64_t> {
+    try {
+      const qxsim::ControlClient control(qxsim::DefaultDir());
+      for (const nlohmann::json& device : control.Devices()) {
+        if (device.value("port", "") == name) return device.value("port_writes", uint64_t{0});
+      }
+    } catch (const qxsim::ControlError&) {
+    }
+    return std::nullopt;
+  };
+}
+
 bool PagePicturesAvailable() { return true; }
 
 std::optional<Failure> SavePagePicture(const std::string& printer, unsigned job, const std::string& path,
