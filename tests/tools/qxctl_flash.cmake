@@ -9,6 +9,12 @@ file(WRITE ${DIR}-fwvnq_112.bin "QXFW 1.12\nimage bytes")
 file(WRITE ${DIR}-notes.bin "not firmware")
 run(0 out ${QXCTL} sim start)
 
+# What the permission check says, and which rule decided.
+run(0 out ${QXCTL} --printer ${boarding} check-firmware ${SAMPLE})
+expect("${out}" "model    VNP-24\nversion  1\\.03\nverdict  allowed")
+run(1 out ${QXCTL} --printer "QX KTP-58 Kiosk Printer" --json check-firmware FWKTP.BIN)
+expect("${out}" "\"result\":\"QX_ERR_UNKNOWN_MODEL\"")
+
 run(0 out ${QXCTL} flash ${DIR}-fwvnq_112.bin)
 expect("${out}" "flashed .* onto QX ZDA-38 Ticket Printer; the printer now reports version 1\\.24")
 run(0 out ${QXSIMCTL} device USB001 received clear)

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "library_view.h"
+#include "port_hold.h"
 #include "qxctl.h"
 
 namespace qxctl {
@@ -117,6 +121,57 @@ int Flash(const Context& context, const std::string& file, bool smart, bool verb
   return kExitDone;
 }
 
+// Which rule decided a permission check's result.
+const char* RuleOf(QXRESULT rc) {
+  switch (rc) {
+    case QX_ERR_OK: return "the file's prefix and the printer's version allow it";
+    case QX_ERR_BAD_EXTENSION: return "the name does not end in .BIN, .FUL or .ALL (capitals)";
+    case QX_ERR_UNKNOWN_MODEL: return "the model is not in the firmware model table";
+    case QX_ERR_NO_PERMISSION:
+      return "the name has neither of the model's prefixes, or the printer's version is below the model's "
+             "minimum, or below its full-file threshold for a file that is not .FUL";
+    default: return "";
+  }
+}
+
+int CheckFirmware(const Context& context, const std::string& file) {
+  std::string base = file.substr(file.find_last_of('/') + 1);
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (!CheckFirmwareName("", "", "X.BIN") || !ModelReadable()) {
+    return Fail(context, {kExitRefused, std::nullopt, "NOT_AVAILABLE",
+                          "the permission check is not available in this build: the library runs it only inside "
+                          "its flash programming",
+                          "the POSIX developer build shows it"});
+  }
+  PortHold hold;
+  if (const auto failure = hold.Take(context)) return Fail(context, *failure);
+  ModelView model;
+  const bool read = ReadModel(&model);
+  BYTE reply[2048] = {};
+  DWORD length = 0;
+  qxGetStatus(6, reply, sizeof reply, &length);
+  QX_STATUS_RECORD record = {};
+  const bool parsed = qxParseStatus(reply, sizeof reply, &record) == QX_ERR_OK;
+  if (const QXRESULT rc = hold.Release(); rc != QX_ERR_OK) return ReleaseFailed(context, rc);
+  if (!read || !parsed) {
+    return Fail(context, {kExitRefused, std::nullopt, "NO_ANSWER",
+                          std::string("the printer gave no ") + (!read ? "device ID" : "version") + " on its port",
+                          "qxctl model and qxctl status --direct --request IC show what it answers"});
+  }
+  const std::string version(record.firmwareVersion, strnlen(record.firmwareVersion, sizeof record.firmwareVersion));
+  const QXRESULT rc = *CheckFirmwareName(model.model, version, base);
+  const char* name = qxResultName(rc);
+  if (context.json) {
+    Emit({{"file", base}, {"model", model.model}, {"version", version}, {"allowed", rc == QX_ERR_OK},
+          {"result", name != nullptr ? name : "?"}, {"rule", RuleOf(rc)}});
+  } else {
+    std::printf("file     %s\nmodel    %s\nversion  %s\nverdict  %s (%s)\nrule     %s\n", base.c_str(),
+                OrNone(model.model).c_str(), OrNone(version).c_str(), rc == QX_ERR_OK ? "allowed" : "refused",
+                name != nullptr ? name : "?", RuleOf(rc));
+  }
+  return rc == QX_ERR_OK ? kExitDone : kExitRefused;
+}
+
 }  // namespace
 
 void AddFlashCommands(CLI::App& app, Commands& commands) {
@@ -136,6 +191,15 @@ void AddFlashCommands(CLI::App& app, Commands& commands) {
                   "check that the printer is ready and the file suits its model and version, and put it into its "
                   "flash-reprogram mode first");
   flash->add_flag("--verbose", *verbose, "the library's progress lines go to the debugger output");
+
+  auto checked = std::make_shared<std::string>();
+  CLI::App* check = commands.Add(app, "check-firmware",
+                                 "What the library's permission check says of a firmware file for the current "
+                                 "printer's model and version (read from its port), and the rule that decided it",
+                                 Needs::kSpooler, [checked](const Context& context) {
+                                   return CheckFirmware(context, *checked);
+                                 });
+  check->add_option("FILE", *checked, "the firmware file; only its name counts")->required();
 }
 
 }  // namespace qxctl

@@ -8,6 +8,10 @@ namespace qxctl {
 
 std::optional<LibraryView> InspectLibrary() { return std::nullopt; }
 
+std::optional<uint16_t> CheckFirmwareName(const std::string&, const std::string&, const std::string&) {
+  return std::nullopt;
+}
+
 bool ModelReadable() { return false; }
 bool ReadModel(ModelView*) { return false; }
 

@@ -41,4 +41,10 @@ bool ModelReadable();
 // when no device ID was read.
 bool ReadModel(ModelView* view);
 
+// What the library's firmware permission check (an internal routine) says
+// of a firmware file's base name (in capitals) for a model and firmware
+// version: its result code, or nothing where this build cannot run it.
+std::optional<uint16_t> CheckFirmwareName(const std::string& model, const std::string& version,
+                                          const std::string& baseName);
+
 }  // namespace qxctl

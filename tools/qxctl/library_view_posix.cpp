@@ -25,6 +25,7 @@
 #include <type_traits>
 
 #include "core/state.h"
+#include "flash/permissions.h"
 #include "library_view.h"
 #include "port/port.h"
 
@@ -130,6 +131,9 @@ ModelFromDeviceIdFn FindModelFromDeviceId() {
   return reinterpret_cast<ModelFromDeviceIdFn>(FindSymbol({kModelSymbol, sizeof kModelSymbol, STT_FUNC, 0}));
 }
 
+using CheckPermissionsFn = decltype(&qx::CheckPermissions);
+constexpr char kCheckSymbol[] = "_ZN2qx16CheckPermissionsEPKNS_17PermissionRequestEi";
+
 std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
 }  // namespace
@@ -165,6 +169,18 @@ bool ReadModel(ModelView* view) {
   view->found = modelOf(deviceId, model, sizeof model);
   view->model = view->found ? model : "";
   return true;
+}
+
+std::optional<uint16_t> CheckFirmwareName(const std::string& model, const std::string& version,
+                                          const std::string& baseName) {
+  const auto check =
+      reinterpret_cast<CheckPermissionsFn>(FindSymbol({kCheckSymbol, sizeof kCheckSymbol, STT_FUNC, 0}));
+  if (check == nullptr) return std::nullopt;
+  qx::PermissionRequest request{};
+  std::snprintf(request.model, sizeof request.model, "%s", model.c_str());
+  std::snprintf(request.version, sizeof request.version, "%s", version.c_str());
+  std::snprintf(request.fileName, sizeof request.fileName, "%s", baseName.c_str());
+  return check(&request, 0);
 }
 
 }  // namespace qxctl

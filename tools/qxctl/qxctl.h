@@ -94,7 +94,7 @@ void AddSimCommands(CLI::App& app, Commands& commands);       // sim (the POSIX 
 void AddPortCommands(CLI::App& app, Commands& commands);      // acquire spooling port
 void AddPortReadCommands(CLI::App& app, Commands& commands);  // model
 void AddGraphicsCommands(CLI::App& app, Commands& commands);  // fonts font fit ticket
-void AddFlashCommands(CLI::App& app, Commands& commands);     // flash
+void AddFlashCommands(CLI::App& app, Commands& commands);     // flash check-firmware
 
 // Whether this build can fetch the picture of a printed page (POSIX: the
 // simulated world keeps one for every page a printer printed).
