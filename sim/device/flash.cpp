@@ -2,6 +2,8 @@
 // (see flash.h).
 #include "flash.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -69,18 +71,14 @@ bool Running(FlashProgress::State s) {
 }
 
 uint32_t FirmwareChecksum(std::string_view bytes) {
-  static const auto kTable = [] {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-    return table;
-  }();
-  uint32_t crc = 0xFFFFFFFFu;
-  for (const char ch : bytes) crc = kTable[(crc ^ static_cast<uint8_t>(ch)) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
+  // zlib takes at most a uInt of bytes a call; images are capped far below.
+  uLong crc = crc32(0L, Z_NULL, 0);
+  for (size_t at = 0; at < bytes.size();) {
+    const auto chunk = static_cast<uInt>(std::min<size_t>(bytes.size() - at, size_t{1} << 30));
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), chunk);
+    at += chunk;
+  }
+  return static_cast<uint32_t>(crc);
 }
 
 namespace {
