@@ -18,32 +18,13 @@
 #include "handles.h"
 #include "runtime_folder.h"
 #include "simlink.h"
+#include "stream.h"
 
 namespace qxplat {
 namespace {
 
 // Seconds from 1601-01-01 to 1970-01-01, the FILETIME epoch to the Unix one.
 constexpr int64_t kEpochDifference = 11644473600;
-
-// A descriptor closed when it goes.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int Take() { return std::exchange(fd_, -1); }
-  void Reset(int fd) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 bool SameNoCase(const char* a, const std::string& b) {
   size_t i = 0;
@@ -139,7 +120,7 @@ DWORD OpenWorldFile(const char* path, int* fd) {
     if (name.empty()) return ERROR_PATH_NOT_FOUND;
     const int next = openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
-    folder.Reset(next);
+    folder = Fd(next);
   }
   const std::string name = FindEntry(folder.get(), parts.back());
   if (name.empty()) return ERROR_FILE_NOT_FOUND;
@@ -147,7 +128,7 @@ DWORD OpenWorldFile(const char* path, int* fd) {
   if (file.get() < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
   struct stat st;
   if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
-  *fd = file.Take();
+  *fd = file.take();
   return 0;
 }
 

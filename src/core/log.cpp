@@ -17,16 +17,32 @@ void DebugLine(const char* text) {
   if (text != nullptr) OutputDebugStringA(text);
 }
 
-void DebugLineFormat(size_t bufferSize, const char* format, ...) {
+namespace {
+
+void WriteFormatted(size_t bufferSize, const char* format, va_list args) {
   char line[kMaxLineBuffer];
   if (bufferSize == 0 || format == nullptr) return;
   if (bufferSize > sizeof line) bufferSize = sizeof line;
-  va_list args;
-  va_start(args, format);
   // vsnprintf cuts at the buffer's end and always terminates.
   std::vsnprintf(line, bufferSize, format, args);
-  va_end(args);
   OutputDebugStringA(line);
+}
+
+}  // namespace
+
+void DebugLineFormat(size_t bufferSize, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteFormatted(bufferSize, format, args);
+  va_end(args);
+}
+
+void DebugLineFlaggedFormat(int flag, size_t bufferSize, const char* format, ...) {
+  if (flag == 0) return;
+  va_list args;
+  va_start(args, format);
+  WriteFormatted(bufferSize, format, args);
+  va_end(args);
 }
 
 void DebugSystemError() {

@@ -37,6 +37,9 @@ void DebugLine(const char* text);
 // does not fit is cut at the buffer's end, never overrun.
 void DebugLineFormat(size_t bufferSize, const char* format, ...) QX_PRINTF_LIKE(2, 3);
 
+// The same, as a flagged line: written only when flag is nonzero.
+void DebugLineFlaggedFormat(int flag, size_t bufferSize, const char* format, ...) QX_PRINTF_LIKE(3, 4);
+
 // System-error line: the system's message text for the calling thread's last
 // error, as FormatMessageA gives it. Nothing is written when no text comes.
 void DebugSystemError();

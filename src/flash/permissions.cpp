@@ -54,16 +54,6 @@ struct Field {
   char text[kPermissionFieldSize];
 };
 
-void Flagged(int verbose, const char* format, ...) QX_PRINTF_LIKE(2, 3);
-void Flagged(int verbose, const char* format, ...) {
-  if (verbose == 0) return;
-  char line[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  DebugLineFlagged(line, verbose);
-}
 
 }  // namespace
 
@@ -116,7 +106,7 @@ QXRESULT CheckPermissions(const PermissionRequest* request, int verbose) {
 
   char version[128];
   CopyText(version, sizeof version, Field(request->version).text);
-  Flagged(verbose, "CheckPermissions - Version (unstripped) = %s\r\n", version);
+  DebugLineFlaggedFormat(verbose, 1024, "CheckPermissions - Version (unstripped) = %s\r\n", version);
   StripVersion(version);
 
   const ModelRule* row = kModelTable;
@@ -125,12 +115,12 @@ QXRESULT CheckPermissions(const PermissionRequest* request, int verbose) {
       DebugLineFlagged("Did not find model\r\n", verbose);
       return QX_ERR_UNKNOWN_MODEL;
     }
-    Flagged(verbose, "Model tested = %s\r\n", row->model);
+    DebugLineFlaggedFormat(verbose, 1024, "Model tested = %s\r\n", row->model);
     if (std::strcmp(model.text, row->model) == 0) break;
   }
   const double v = std::atof(version);
-  Flagged(verbose, "Found model %s\r\n", row->model);
-  Flagged(verbose, "Version number = %lf\r\n", v);
+  DebugLineFlaggedFormat(verbose, 1024, "Found model %s\r\n", row->model);
+  DebugLineFlaggedFormat(verbose, 1024, "Version number = %lf\r\n", v);
 
   if (!Contains(fileName.text, row->prefixA) && !Contains(fileName.text, row->prefixB)) {
     DebugLineFlagged("FILE prefix error\r\n", verbose);

@@ -33,7 +33,6 @@ constexpr DWORD kBlockSize = 512;
 constexpr DWORD kBaseNameSize = 1024;
 constexpr DWORD kReplySize = 2048;
 constexpr DWORD kModelSize = 2048;
-constexpr DWORD kSpoolerPortSize = 32;
 constexpr DWORD kFlashWriteTimeout = 10000;  // ms for one block to be taken
 constexpr LONG kRequestIC = 6;               // status request ESC "IC": the firmware version
 constexpr LONG kReadOnly = -1;               // status read that sends nothing
@@ -42,28 +41,6 @@ constexpr BYTE kFlashModeCommand[] = {0x1B, 0x2A, 0x46, 0x52};  // ESC "*FR"
 constexpr BYTE kFlashModeInquiry[] = {0x1B, 0x49, 0x41, 0x0F};  // ESC "IA" 0x0F
 constexpr char kFlashReady[] = "FLASH READY";
 
-// A flagged line formatted into a buffer of the given size (at most 2048).
-void Flagged(int verbose, size_t size, const char* format, ...) QX_PRINTF_LIKE(3, 4);
-void Flagged(int verbose, size_t size, const char* format, ...) {
-  if (verbose == 0) return;
-  char line[2048];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, std::min(size, sizeof line), format, args);
-  va_end(args);
-  DebugLine(line);
-}
-
-// The current printer's spooler port name; empty when the query fails.
-void SpoolerPortName(char (&port)[kSpoolerPortSize]) {
-  char name[kNameSize] = {};
-  char driver[64] = {};
-  DWORD nameLength = 0, portLength = 0, driverLength = 0;
-  if (GetCurrentPrinterIdentity(nullptr, name, sizeof name, &nameLength, port, sizeof port, &portLength, driver,
-                                sizeof driver, &driverLength) != QX_ERR_OK) {
-    port[0] = '\0';
-  }
-}
 
 // Upper-cases name in place up to its terminating zero; the lines are
 // written whatever the verbose flag says.
@@ -110,15 +87,15 @@ void BaseName(LPCSTR name, char (&out)[kBaseNameSize], int verbose) {
 // Opens the printer's port the way the status reads do.
 HANDLE OpenPrinterPort(LPCSTR spoolerPort) {
   if (UsesUsbOpener(spoolerPort)) return OpenUsbDevice(spoolerPort);
-  const char* target = Contains(spoolerPort, "FILE") ? g_state.portName : spoolerPort;
+  const char* target = PrinterPortPath(spoolerPort);
   if (target[0] == '\0') return INVALID_HANDLE_VALUE;
   return CreateFileA(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // One write of bytes to the printer's port, opened and closed for it.
 QXRESULT FlashPortWrite(const BYTE* bytes, DWORD count, int verbose) {
-  char spoolerPort[kSpoolerPortSize] = {};
-  SpoolerPortName(spoolerPort);
+  char spoolerPort[kSpoolerPortSize];
+  CurrentSpoolerPort(spoolerPort);
   FileHandle port(OpenPrinterPort(spoolerPort));
   if (!port.valid()) {
     DebugLineFlagged("\nBad port name\r\n", verbose);
@@ -133,7 +110,7 @@ QXRESULT FlashPortWrite(const BYTE* bytes, DWORD count, int verbose) {
     restore = SetCommTimeouts(port.get(), &flash) != FALSE;
   }
   DebugLineFlagged("\nDLL Writing to port", verbose);
-  Flagged(verbose, 256, "\nBytes to write = %d", static_cast<int>(count));
+  DebugLineFlaggedFormat(verbose, 256, "\nBytes to write = %d", static_cast<int>(count));
   DWORD written = 0;
   QXRESULT result = QX_ERR_OK;
   if (WriteFile(port.get(), bytes, count, &written, nullptr) && written == count) {
@@ -143,7 +120,7 @@ QXRESULT FlashPortWrite(const BYTE* bytes, DWORD count, int verbose) {
     DebugLineFlagged("\nBad write to printer to printer", verbose);
     result = QX_ERR_DEVICE;
   }
-  Flagged(verbose, 256, "\nBytes written = %d", static_cast<int>(written));
+  DebugLineFlaggedFormat(verbose, 256, "\nBytes written = %d", static_cast<int>(written));
   if (restore) SetCommTimeouts(port.get(), &kept);
   return result;
 }
@@ -156,7 +133,7 @@ HANDLE OpenFirmwareFile(LPCSTR name) {
 void CountSeconds(int count, int verbose) {
   for (int second = 1; second <= count; ++second) {
     Sleep(1000);
-    Flagged(verbose, 2048, "%d seconds delayed\r\n", second);
+    DebugLineFlaggedFormat(verbose, 2048, "%d seconds delayed\r\n", second);
   }
 }
 
@@ -176,7 +153,7 @@ bool SendFile(LPCSTR name, int verbose) {
   BYTE block[kBlockSize];
   DWORD count = 0;
   if (!ReadFile(file.get(), block, kBlockSize, &count, nullptr)) count = 0;
-  Flagged(verbose, 2048, "%d Bytes read\r\n", static_cast<int>(count));
+  DebugLineFlaggedFormat(verbose, 2048, "%d Bytes read\r\n", static_cast<int>(count));
   while (count != 0) {
     if (FlashPortWrite(block, count, verbose) != QX_ERR_OK) {
       DebugLineFlagged("Write to printer failed\r\n", verbose);
@@ -184,7 +161,7 @@ bool SendFile(LPCSTR name, int verbose) {
     }
     DebugLineFlagged("Write to printer passed\r\n", verbose);
     if (!ReadFile(file.get(), block, kBlockSize, &count, nullptr)) count = 0;
-    Flagged(verbose, 2048, "%d Bytes read\r\n", static_cast<int>(count));
+    DebugLineFlaggedFormat(verbose, 2048, "%d Bytes read\r\n", static_cast<int>(count));
   }
   return true;
 }
@@ -196,7 +173,7 @@ QXRESULT ProgramWithPortHeld(LPSTR fileName, const char* baseName, BOOL smartMod
   if (smartMode) {
     DebugLineFlagged("qxProgramFlash - Smart Mode #2\r\n", verbose);
     ReadVersionStatus(&record);
-    Flagged(verbose, 2048, "Status = %x, Version = %s\r\n", static_cast<unsigned>(record.statusWord),
+    DebugLineFlaggedFormat(verbose, 2048, "Status = %x, Version = %s\r\n", static_cast<unsigned>(record.statusWord),
             record.firmwareVersion);
     if (record.statusWord & QX_STATUS_NOT_READY) {
       DebugLineFlagged("Printer not ready\r\n", verbose);
@@ -227,7 +204,7 @@ QXRESULT ProgramWithPortHeld(LPSTR fileName, const char* baseName, BOOL smartMod
     DebugLineFlagged("qxProgramFlash - Smart Mode #5\r\n", verbose);
     PermissionRequest request = {};
     CopyText(request.model, sizeof request.model, model);
-    Flagged(verbose, 2048, "qxProgramFlash - #5 copying version = %s\r\n", record.firmwareVersion);
+    DebugLineFlaggedFormat(verbose, 2048, "qxProgramFlash - #5 copying version = %s\r\n", record.firmwareVersion);
     char firmware[sizeof record.firmwareVersion + 1] = {};
     std::memcpy(firmware, record.firmwareVersion, sizeof record.firmwareVersion);
     CopyText(request.version, sizeof request.version, firmware);
@@ -282,7 +259,7 @@ QXRESULT ProgramWithPortHeld(LPSTR fileName, const char* baseName, BOOL smartMod
       }
       DebugLineFlagged(firmware, verbose);
       DebugLineFlagged(detail, verbose);
-      Flagged(verbose, 2048, "Status = %x, Version = %s\r\n", static_cast<unsigned>(record.statusWord), firmware);
+      DebugLineFlaggedFormat(verbose, 2048, "Status = %x, Version = %s\r\n", static_cast<unsigned>(record.statusWord), firmware);
       return QX_ERR_OK;
     }
     DebugLineFlagged("Flash reprogram failed retrying\r\n", verbose);
@@ -302,7 +279,7 @@ QXRESULT QXAPI qxProgramFlash(LPSTR fileName, BOOL smartMode, LPSTR version, DWO
   using namespace qx;
   const int flag = verbose != 0 ? 1 : 0;
   if (fileName == nullptr) return QX_ERR_FILE_NOT_FOUND;
-  Flagged(flag, 2048, "qxProgramFlash - File name = %s\r\n", fileName);
+  DebugLineFlaggedFormat(flag, 2048, "qxProgramFlash - File name = %s\r\n", fileName);
   UpperCaseInPlace(fileName);
   char baseName[kBaseNameSize];
   BaseName(fileName, baseName, flag);

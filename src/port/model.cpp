@@ -21,33 +21,14 @@ namespace qx {
 namespace {
 
 constexpr DWORD kDeviceIdSize = 1024;
-constexpr DWORD kSpoolerPortSize = 32;
-
-// A flagged line formatted into a buffer of its own.
-void FlaggedFormat(ULONGLONG logEnable, const char* format, ...) QX_PRINTF_LIKE(2, 3);
-void FlaggedFormat(ULONGLONG logEnable, const char* format, ...) {
-  if (logEnable == 0) return;
-  char line[2048];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  DebugLine(line);
-}
 
 }  // namespace
 
 bool ReadDeviceId(LPSTR deviceId, DWORD size, ULONGLONG logEnable) {
   const int flag = logEnable != 0 ? 1 : 0;
   if (deviceId == nullptr || size < 2) return false;
-  char spoolerPort[kSpoolerPortSize] = {};
-  char name[kNameSize] = {};
-  char driver[64] = {};
-  DWORD nameLength = 0, portLength = 0, driverLength = 0;
-  if (GetCurrentPrinterIdentity(nullptr, name, sizeof name, &nameLength, spoolerPort, sizeof spoolerPort, &portLength,
-                                driver, sizeof driver, &driverLength) != QX_ERR_OK) {
-    spoolerPort[0] = '\0';
-  }
+  char spoolerPort[kSpoolerPortSize];
+  CurrentSpoolerPort(spoolerPort);
 
   FileHandle port;
   if (UsesUsbOpener(spoolerPort)) {
@@ -55,9 +36,7 @@ bool ReadDeviceId(LPSTR deviceId, DWORD size, ULONGLONG logEnable) {
     port.Reset(OpenUsbDevice(spoolerPort));
   } else {
     DebugLineFlagged("DLL Getting Parallel status NT 5.0\r\n", flag);
-    // A moved queue's port is the library's current port.
-    const char* target = Contains(spoolerPort, "FILE") ? g_state.portName : spoolerPort;
-    port.Reset(CreateFileA(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    port.Reset(CreateFileA(PrinterPortPath(spoolerPort), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   }
   if (!port.valid()) {
     DebugLineFlagged("Bad handle\r\n", flag);
@@ -71,7 +50,7 @@ bool ReadDeviceId(LPSTR deviceId, DWORD size, ULONGLONG logEnable) {
     DebugLineFlagged("Bad PNP String\r\n", flag);
     return false;
   }
-  FlaggedFormat(logEnable, "%d bytes returned from iocontrol = \r\n", static_cast<int>(count));
+  DebugLineFlaggedFormat(flag, 2048, "%d bytes returned from iocontrol = \r\n", static_cast<int>(count));
   if (count > kDeviceIdSize) count = kDeviceIdSize;
   buffer[count] = '\0';
   // On the wire the ID is led by its length in two bytes, high byte first;
@@ -95,7 +74,7 @@ BOOL qxGetModel(LPSTR model, DWORD modelSize, ULONGLONG logEnable) {
     DebugLineFlagged("Did not find model number identifier\r\n", flag);
     return 0;
   }
-  FlaggedFormat(logEnable, "qxGetModel - Model Name = %s\r\n", model);
+  DebugLineFlaggedFormat(flag, 2048, "qxGetModel - Model Name = %s\r\n", model);
   return 1;
 }
 

@@ -49,6 +49,18 @@ void DropIsolation();
 // enumerated or opened on the way is released before it returns.
 HANDLE OpenUsbDevice(LPCSTR portName);
 
+// The identity query's spooler port name: up to 31 characters and a zero.
+inline constexpr DWORD kSpoolerPortSize = 32;
+
+// CurrentSpoolerPort - the current printer's spooler port name from the
+//   identity query; empty when the query fails.
+void CurrentSpoolerPort(char (&port)[kSpoolerPortSize]);
+
+// PrinterPortPath - the port the printer itself sits on: the library's
+//   current port name while the queue has been moved to "FILE:", else the
+//   spooler port name.
+LPCSTR PrinterPortPath(LPCSTR spoolerPort);
+
 // True when a port of this name is opened with the USB device opener: a USB
 // port name on Windows 2000 or later (major version 5 and up).
 bool UsesUsbOpener(LPCSTR spoolerPort);

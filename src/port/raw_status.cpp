@@ -31,7 +31,6 @@ using qx::g_state;
 namespace {
 
 constexpr size_t kLine = 128;
-constexpr DWORD kSpoolerPortSize = 32;  // the identity query's port name: up to 31 characters
 constexpr int kNtAttempts = 3;
 constexpr DWORD kAttemptPause = 5000;   // ms after an NT attempt that read nothing
 constexpr DWORD kExchangeWait = 200;    // ms between request and read, two-road
@@ -86,19 +85,6 @@ QXRESULT CheckBuffers(const BYTE* reply, LONG replyLength, const DWORD* bytesRea
   if (reply == nullptr || bytesRead == nullptr) return QX_ERR_NULL_ARG;
   if (replyLength <= 0) return QX_ERR_BAD_ARG;
   return QX_ERR_OK;
-}
-
-// The current printer's spooler port name, from the identity query; empty
-// when the query fails.
-void SpoolerPortName(char (&port)[kSpoolerPortSize]) {
-  char name[qx::kNameSize] = {};
-  char driver[64] = {};
-  DWORD nameLength = 0, portLength = 0, driverLength = 0;
-  port[0] = '\0';
-  if (qx::GetCurrentPrinterIdentity(nullptr, name, sizeof name, &nameLength, port, sizeof port, &portLength, driver,
-                                    sizeof driver, &driverLength) != QX_ERR_OK) {
-    port[0] = '\0';
-  }
 }
 
 // A port opened exclusively for reading and writing; OPEN_EXISTING, so a name
@@ -204,8 +190,8 @@ void Exchange(HANDLE port, bool usb, const Request& request, BYTE* reply, DWORD 
 // read when none read anything.
 QXRESULT ReadThroughPort(const Request& request, BYTE* reply, DWORD length, DWORD* bytesRead) {
   std::memset(reply, 0xFF, length);
-  char spoolerPort[kSpoolerPortSize];
-  SpoolerPortName(spoolerPort);
+  char spoolerPort[qx::kSpoolerPortSize];
+  qx::CurrentSpoolerPort(spoolerPort);
   const bool usb = qx::UsesUsbOpener(spoolerPort);
   const bool moved = qx::Contains(spoolerPort, "FILE");
 
@@ -248,7 +234,7 @@ QXRESULT ReadThroughPort(const Request& request, BYTE* reply, DWORD length, DWOR
 
   // Fallback read: nothing is written. A moved queue's port is the library's
   // current port; otherwise the spooler's own port name is read.
-  qx::FileHandle port(usb ? qx::OpenUsbDevice(spoolerPort) : OpenPort(moved ? g_state.portName : spoolerPort));
+  qx::FileHandle port(usb ? qx::OpenUsbDevice(spoolerPort) : OpenPort(qx::PrinterPortPath(spoolerPort)));
   if (port.valid()) {
     std::optional<PortTimeouts> timeouts;
     if (!usb) timeouts.emplace(port.get(), On9x(), nullptr);
@@ -263,8 +249,8 @@ QXRESULT ReadThroughPort(const Request& request, BYTE* reply, DWORD length, DWOR
 QXRESULT DirectRead(const Request& request, BYTE* reply, DWORD length, DWORD* bytesRead) {
   qx::DebugLine("qxGetStatus_NT_2K_XP\r\n");
   *bytesRead = 0;
-  char spoolerPort[kSpoolerPortSize];
-  SpoolerPortName(spoolerPort);
+  char spoolerPort[qx::kSpoolerPortSize];
+  qx::CurrentSpoolerPort(spoolerPort);
   if (!qx::Contains(spoolerPort, "FILE")) {
     qx::DebugLine("\nDLL Port used to read = FILE\r\n");
     qx::DebugLine("Printer not responding\r\n");
